@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstddef>
+
+// The single allocation path for framework objects, list node blocks and string buffers.
+// Every failure leaves as CMemoryException*, which is what lets assembly code promise that
+// an out-of-memory condition never leaves a list holding a dead object.
+
+namespace genplot::detail
+{
+
+/// Allocates `size` bytes or throws CMemoryException*.
+void* Allocate(std::size_t size);
+/// Frees a block from Allocate; null is ignored. `size` must be the size it was allocated with.
+void Free(void* block, std::size_t size) noexcept;
+
+/// Test hook: the `n`-th allocation from now fails (1 = the next one); 0 turns it off.
+/// The hook fires once and then turns itself off. Off by default. Per thread.
+void FailAllocationAfter(long n) noexcept;
+/// Number of allocations made on this thread since it started (for loops over N in tests).
+unsigned long AllocationCount() noexcept;
+
+} // namespace genplot::detail

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "platform/export.h"
+#include "platform/win_types.h"
+
+/// The platform point structure: two signed 32-bit fields, x first.
+typedef struct tagPOINT
+{
+    LONG x;
+    LONG y;
+} POINT;
+
+/// Point structure with constructors, as the host's framework offers it.
+class CPoint : public tagPOINT
+{
+public:
+    CPoint() : tagPOINT{0, 0} {}
+    CPoint(long initX, long initY) : tagPOINT{static_cast<LONG>(initX), static_cast<LONG>(initY)} {}
+};

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "geometry/bbox.h"
+#include "geometry/line_seg.h"
+#include "platform/ob_list.h"
+
+#include <cstdint>
+
+class CLabel;
+class CVector2D;
+class CPerim;
+struct CPlotConfig;
+
+/// The plot collection: the host pours strokes in through `currentLine` and `CheckForClosure`,
+/// appends labels to `looseLabels`, calls `FinalizePlotInfo` once, and hands the collection to
+/// the writer. Owns every piece, loose line and loose label it holds.
+class GENPLOT_API CPlotInfo : public CObject
+{
+public:
+    CPlotInfo();
+    /// Deletes every piece, loose label and loose line, and the points of `currentLine`.
+    ~CPlotInfo() override;
+    CPlotInfo(const CPlotInfo&) = delete;
+    CPlotInfo& operator=(const CPlotInfo&) = delete;
+
+    /// Takes the scale from `config` and the default text height; the three values are scaled
+    /// by value × 0.01 × scaleMultiplier ÷ scaleDivisor. Optional.
+    virtual void Initialize(CPlotConfig& config, double value1, double value2, double value3,
+                            int textHeight);
+    /// Ends the last stroke, places loose lines and labels in pieces, thickens wide lines and
+    /// brings every box and `extents` up to date. Call once, after the last stroke and label.
+    virtual void FinalizePlotInfo();
+
+    /// Ends the stroke in progress when `width` differs from the current width, then sets it.
+    void SetLineWidth(int width);
+    /// Ends the stroke in `currentLine`: it becomes a piece when it closes within
+    /// `closeTolerance`, else it is routed into a piece or the loose lines. 0 when the line
+    /// had no points, else 1.
+    int CheckForClosure();
+    /// Makes a piece from `currentLine` and inserts it by size key. The line must not be empty.
+    void AddNewPerim();
+    /// Routes `currentLine` into the first piece whose box holds one of its points, else into
+    /// `looseLines`. The line must not be empty.
+    void SaveLine();
+    /// Appends chunk copies of `line` (at most 6001 points each, overlapping by one segment)
+    /// to the piece's non-perimeter lines. `line` is not changed.
+    void AddLineToPiece(CLineSeg* line, CPerim* piece);
+    /// 1 when at least one point of `line` lies in `box`, edges included; 0 for an empty line.
+    int IsLineInBbox(CLineSeg* line, CBBox* box);
+    /// The first piece in list order whose box holds the point, or null.
+    CPerim* FindPtInPiece(CCoord* point);
+    /// Appends a new, empty piece at the tail; the argument is not used.
+    void AddNewPc(CPerim* piece);
+    /// Deletes every piece and empties `pieces`.
+    void RemovePerimeters();
+    /// Deletes every loose label and empties `looseLabels`; labels held by pieces stay.
+    void RemoveLabels();
+    /// Deletes every loose line and empties `looseLines`.
+    void RemoveLooseLines();
+
+    /// Moves every loose line into a piece, making one piece from the first when there is none.
+    void AssignLooseLinesToPieces();
+    /// Moves every loose label into a piece, when any piece exists.
+    void AssignLooseLabelsToPieces();
+
+    std::int32_t currentPen;
+    std::int32_t defaultTextHeight;
+    double configScale;
+    double scaledValue1;
+    double scaledValue2;
+    double spareScale;
+    double scaledValue3;
+    std::int32_t hostValue1;
+    /// Closure tolerance in plot units: a stroke closes when its last point lies in the square
+    /// of this half-side around its first.
+    std::int32_t closeTolerance;
+    CBBox extents;
+    /// Lines (CLineSeg*) that touched no piece's box when they ended; owned.
+    CObList looseLines;
+    /// Labels (CLabel*) not yet placed in a piece; owned. The host appends heap labels here.
+    CObList looseLabels;
+    /// Pieces (CPerim*), in ascending size-key order for those made by closure; owned.
+    CObList pieces;
+    CLineSeg currentLine;
+    std::int32_t hostValue2;
+    std::int32_t hostValue3;
+    std::int32_t fatLineInset;
+    std::int32_t fatLineSpacing;
+    double miterCosine;
+
+private:
+    double GetDistanceSquared(CPerim* piece, CCoord* point);
+    void MakeFatLines();
+    void OffsetLineSegs(CObList& strokes, CLineSeg* line);
+    void OffsetPoints(CObList& strokes, CCoord* vertex, CVector2D& v, CVector2D& w, int half,
+                      int count);
+};
