@@ -1,0 +1,22 @@
+#pragma once
+
+// Each subcommand of the genplot program registers itself on the application here; main.cpp
+// calls every Add...Command in turn.
+
+namespace CLI
+{
+class App;
+}
+
+namespace genplot::tool
+{
+
+void AddConvertCommand(CLI::App& app);
+void AddCheckCommand(CLI::App& app);
+void AddSendCommand(CLI::App& app);
+void AddQueueCommand(CLI::App& app);
+void AddDumpCommand(CLI::App& app);
+void AddVerifyCommand(CLI::App& app);
+void AddRenderCommand(CLI::App& app);
+
+} // namespace genplot::tool
