@@ -74,8 +74,8 @@ inline constexpr std::uint8_t kAnnotationHasDirection = 0x01;
 inline constexpr std::uint8_t kAnnotationHasHeight = 0x10;
 
 // Limits set by the 16-bit length and count fields.
-inline constexpr std::uint32_t kMaxPolylinePoints = 6553;      // 10 x 6553 + 4 = 65534
-inline constexpr std::uint32_t kMaxPieces = 3276;              // 20 x 3276 = 65520
+inline constexpr std::uint32_t kMaxPolylinePoints = 6553; // 10 x 6553 + 4 = 65534
+inline constexpr std::uint32_t kMaxPieces = 3276;         // 20 x 3276 = 65520
 inline constexpr std::uint32_t kMaxAnnotationsPerSection = 65535;
 
 // Header body offsets (from the start of the body; file offset is 4 more).

@@ -10,12 +10,14 @@
 /// sentinels as they are.
 class GENPLOT_API CBBox : public CObject
 {
-public:
+  public:
     static constexpr std::int32_t kEmptyMin = std::numeric_limits<std::int32_t>::max();
     static constexpr std::int32_t kEmptyMax = std::numeric_limits<std::int32_t>::min();
 
     /// An empty box.
-    CBBox() : lowerLeft(kEmptyMin, kEmptyMin), upperRight(kEmptyMax, kEmptyMax) {}
+    CBBox() : lowerLeft(kEmptyMin, kEmptyMin), upperRight(kEmptyMax, kEmptyMax)
+    {
+    }
     CBBox(const CBBox& other) = default;
     CBBox& operator=(const CBBox& other) = default;
     ~CBBox() override;
@@ -24,7 +26,10 @@ public:
     void Reset();
     /// Enlarges the box to contain the point.
     void Update(long x, long y);
-    void Update(CCoord& point) { Update(point.x, point.y); }
+    void Update(CCoord& point)
+    {
+        Update(point.x, point.y);
+    }
     /// 1 when the point lies in the box, edges included, else 0.
     int IsPtInBbox(CCoord* point) const;
 

@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <cstring>
 
-CLabel::CLabel() : justification(1), textHeight(0), directionX(10000), directionY(0), position(0, 0) {}
+CLabel::CLabel() : justification(1), textHeight(0), directionX(10000), directionY(0), position(0, 0)
+{
+}
 
 CLabel::~CLabel() = default;
 
@@ -31,8 +33,8 @@ void CLabel::UpdateBoundingBoxes(CPerim* piece, CBBox* box) const
     buffer[sizeof buffer - 1] = '\0';
 
     CBBox extent;
-    genplot::detail::ComputeLabelExtent(position.x, position.y, directionX, directionY, justification,
-                                        buffer, textHeight, &extent);
+    genplot::detail::ComputeLabelExtent(position.x, position.y, directionX, directionY,
+                                        justification, buffer, textHeight, &extent);
     if (piece != nullptr)
     {
         piece->box.Update(extent.lowerLeft);
@@ -115,7 +117,8 @@ void ComputeLabelExtent(long x, long y, long directionX, long directionY, int ju
         top - static_cast<long long>(std::trunc(static_cast<double>(measure.lines) *
                                                 static_cast<double>(textHeight) * 1.5));
 
-    const double theta = std::atan2(static_cast<double>(directionY), static_cast<double>(directionX));
+    const double theta =
+        std::atan2(static_cast<double>(directionY), static_cast<double>(directionX));
     const double c = std::cos(theta);
     const double s = std::sin(theta);
     const double ax = static_cast<double>(x);

@@ -11,7 +11,7 @@ class CPerim;
 /// A text label: one or more lines ("\r\n" between them) placed at an anchor.
 class GENPLOT_API CLabel : public CObject
 {
-public:
+  public:
     /// Justification 1, position (0, 0), empty text, height 0, direction (10000, 0).
     CLabel();
     ~CLabel() override;

@@ -3,7 +3,9 @@
 #include "geometry/bbox.h"
 #include "geometry/perim.h"
 
-CLineSeg::CLineSeg() : penNumber(1), lineType(0), lineWidth(0), geometryType(0), points(10) {}
+CLineSeg::CLineSeg() : penNumber(1), lineType(0), lineWidth(0), geometryType(0), points(10)
+{
+}
 
 CLineSeg::CLineSeg(int type) : CLineSeg()
 {

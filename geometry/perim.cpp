@@ -16,7 +16,9 @@ void DeleteAll(CObList& list)
 
 } // namespace
 
-CPerim::CPerim() : boxPerimeter(0.0), nonPerimeterLines(10), labels(10) {}
+CPerim::CPerim() : boxPerimeter(0.0), nonPerimeterLines(10), labels(10)
+{
+}
 
 CPerim::~CPerim()
 {

@@ -8,7 +8,7 @@
 /// its labels; the outline owns its points.
 class GENPLOT_API CPerim : public CObject
 {
-public:
+  public:
     /// Empty box, empty outline, empty lists, size key 0.0.
     CPerim();
     /// Deletes the labels, then the non-perimeter lines, then the outline's points.
@@ -17,18 +17,51 @@ public:
     CPerim& operator=(const CPerim&) = delete;
 
     /// Appends a vertex to the outline unless it repeats the last; null position when dropped.
-    POSITION AddPPt(long x, long y) { return outline.AddPoint(x, y); }
-    POSITION AddPPt(CPoint point) { return outline.AddPoint(point.x, point.y); }
+    POSITION AddPPt(long x, long y)
+    {
+        return outline.AddPoint(x, y);
+    }
+    POSITION AddPPt(CPoint point)
+    {
+        return outline.AddPoint(point.x, point.y);
+    }
 
-    POSITION GetHeadPosition() const { return outline.GetHeadPosition(); }
-    CCoord* GetFirstPoint() const { return outline.GetFirstPoint(); }
-    CCoord* GetLastPoint() const { return outline.GetLastPoint(); }
-    int GetPointCount() const { return outline.GetPointCount(); }
-    CCoord* GetNextPoint(POSITION& position) const { return outline.GetNextPoint(position); }
-    CCoord* GetPrevPoint(POSITION& position) const { return outline.GetPrevPoint(position); }
-    long perimGetX(POSITION position) const { return outline.GetX(position); }
-    long perimGetY(POSITION position) const { return outline.GetY(position); }
-    void perimGetXY(POSITION position, long* x, long* y) const { outline.GetXY(position, x, y); }
+    POSITION GetHeadPosition() const
+    {
+        return outline.GetHeadPosition();
+    }
+    CCoord* GetFirstPoint() const
+    {
+        return outline.GetFirstPoint();
+    }
+    CCoord* GetLastPoint() const
+    {
+        return outline.GetLastPoint();
+    }
+    int GetPointCount() const
+    {
+        return outline.GetPointCount();
+    }
+    CCoord* GetNextPoint(POSITION& position) const
+    {
+        return outline.GetNextPoint(position);
+    }
+    CCoord* GetPrevPoint(POSITION& position) const
+    {
+        return outline.GetPrevPoint(position);
+    }
+    long perimGetX(POSITION position) const
+    {
+        return outline.GetX(position);
+    }
+    long perimGetY(POSITION position) const
+    {
+        return outline.GetY(position);
+    }
+    void perimGetXY(POSITION position, long* x, long* y) const
+    {
+        outline.GetXY(position, x, y);
+    }
 
     /// Deletes every label and empties `labels`.
     void RemoveLabels();

@@ -1,5 +1,4 @@
 #include "platform/allocation_internal.h"
-
 #include "platform/exception.h"
 
 #include <cstdlib>

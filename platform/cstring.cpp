@@ -21,7 +21,9 @@ int CheckedLength(std::size_t length)
 
 } // namespace
 
-CString::CString() noexcept : data_(emptyText), length_(0), capacity_(0) {}
+CString::CString() noexcept : data_(emptyText), length_(0), capacity_(0)
+{
+}
 
 CString::CString(const char* text) : CString()
 {
@@ -143,7 +145,8 @@ void CString::Assign(const char* text, int length)
     if (length > capacity_)
     {
         // Allocate first: on failure the old contents stay intact.
-        auto* buffer = static_cast<char*>(genplot::detail::Allocate(static_cast<std::size_t>(length) + 1));
+        auto* buffer =
+            static_cast<char*>(genplot::detail::Allocate(static_cast<std::size_t>(length) + 1));
         Empty();
         data_ = buffer;
         capacity_ = length;
@@ -164,7 +167,8 @@ void CString::Append(const char* text, int length)
     {
         int grown = capacity_ > (INT_MAX - 1) / 2 ? INT_MAX - 1 : capacity_ * 2;
         int capacity = total > grown ? total : grown;
-        auto* buffer = static_cast<char*>(genplot::detail::Allocate(static_cast<std::size_t>(capacity) + 1));
+        auto* buffer =
+            static_cast<char*>(genplot::detail::Allocate(static_cast<std::size_t>(capacity) + 1));
         std::memcpy(buffer, data_, static_cast<std::size_t>(length_));
         int keep = length_;
         Empty();
@@ -179,10 +183,12 @@ void CString::Append(const char* text, int length)
 
 bool operator==(const CString& a, const CString& b) noexcept
 {
-    return a.length_ == b.length_ && std::memcmp(a.data_, b.data_, static_cast<std::size_t>(a.length_)) == 0;
+    return a.length_ == b.length_ &&
+           std::memcmp(a.data_, b.data_, static_cast<std::size_t>(a.length_)) == 0;
 }
 
 bool operator==(const CString& a, const char* b) noexcept
 {
-    return b != nullptr && std::strcmp(a.data_, b) == 0 && std::strlen(b) == static_cast<std::size_t>(a.length_);
+    return b != nullptr && std::strcmp(a.data_, b) == 0 &&
+           std::strlen(b) == static_cast<std::size_t>(a.length_);
 }

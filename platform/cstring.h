@@ -8,7 +8,7 @@
 /// out of memory throws CMemoryException*.
 class GENPLOT_API CString
 {
-public:
+  public:
     CString() noexcept;
     CString(const char* text);
     CString(const char* text, int length);
@@ -23,13 +23,31 @@ public:
     CString& operator+=(const char* text);
     CString& operator+=(char c);
 
-    int GetLength() const noexcept { return length_; }
-    BOOL IsEmpty() const noexcept { return length_ == 0; }
+    int GetLength() const noexcept
+    {
+        return length_;
+    }
+    BOOL IsEmpty() const noexcept
+    {
+        return length_ == 0;
+    }
     void Empty() noexcept;
-    char GetAt(int index) const { return data_[index]; }
-    char operator[](int index) const { return data_[index]; }
-    const char* GetString() const noexcept { return data_; }
-    operator const char*() const noexcept { return data_; }
+    char GetAt(int index) const
+    {
+        return data_[index];
+    }
+    char operator[](int index) const
+    {
+        return data_[index];
+    }
+    const char* GetString() const noexcept
+    {
+        return data_;
+    }
+    operator const char*() const noexcept
+    {
+        return data_;
+    }
 
     /// Loads text number `id` from the library's own string table; FALSE (and an empty
     /// string) when the table has no such entry.
@@ -37,10 +55,16 @@ public:
 
     friend bool operator==(const CString& a, const CString& b) noexcept;
     friend bool operator==(const CString& a, const char* b) noexcept;
-    friend bool operator!=(const CString& a, const CString& b) noexcept { return !(a == b); }
-    friend bool operator!=(const CString& a, const char* b) noexcept { return !(a == b); }
+    friend bool operator!=(const CString& a, const CString& b) noexcept
+    {
+        return !(a == b);
+    }
+    friend bool operator!=(const CString& a, const char* b) noexcept
+    {
+        return !(a == b);
+    }
 
-private:
+  private:
     void Assign(const char* text, int length);
     void Append(const char* text, int length);
 

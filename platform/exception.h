@@ -6,15 +6,17 @@
 /// catcher with `Delete()`, which frees heap instances and leaves static ones alone.
 class GENPLOT_API CException : public CObject
 {
-public:
+  public:
     /// @param autoDelete true when `Delete()` must free the object (it was made with new).
-    explicit CException(bool autoDelete = true) : autoDelete_(autoDelete) {}
+    explicit CException(bool autoDelete = true) : autoDelete_(autoDelete)
+    {
+    }
     ~CException() override;
 
     /// Releases the exception; call it instead of delete.
     void Delete();
 
-private:
+  private:
     bool autoDelete_;
 };
 
@@ -22,8 +24,10 @@ private:
 /// needs no memory and `Delete()` on it does nothing.
 class GENPLOT_API CMemoryException : public CException
 {
-public:
-    CMemoryException() : CException(false) {}
+  public:
+    CMemoryException() : CException(false)
+    {
+    }
     ~CMemoryException() override;
 };
 

@@ -26,7 +26,9 @@ template <class Node> POSITION ToPosition(Node* node)
 
 } // namespace
 
-CObList::CObList(INT_PTR blockSize) : blockSize_(blockSize > 0 ? blockSize : 10) {}
+CObList::CObList(INT_PTR blockSize) : blockSize_(blockSize > 0 ? blockSize : 10)
+{
+}
 
 CObList::~CObList()
 {

@@ -12,16 +12,25 @@ typedef __POSITION* POSITION;
 /// the list owns nodes, not elements.
 class GENPLOT_API CObList : public CObject
 {
-public:
+  public:
     /// @param blockSize nodes per allocated block (10 everywhere in the library).
     explicit CObList(INT_PTR blockSize = 10);
     ~CObList() override;
     CObList(const CObList&) = delete;
     CObList& operator=(const CObList&) = delete;
 
-    INT_PTR GetCount() const { return count_; }
-    INT_PTR GetSize() const { return count_; }
-    BOOL IsEmpty() const { return count_ == 0; }
+    INT_PTR GetCount() const
+    {
+        return count_;
+    }
+    INT_PTR GetSize() const
+    {
+        return count_;
+    }
+    BOOL IsEmpty() const
+    {
+        return count_ == 0;
+    }
 
     /// Head and tail elements; the list must not be empty.
     CObject*& GetHead();
@@ -59,7 +68,7 @@ public:
     /// First position holding `element` after `startAfter` (from the head when null), or null.
     POSITION Find(CObject* element, POSITION startAfter = nullptr) const;
 
-private:
+  private:
     struct Node
     {
         Node* next;

@@ -5,9 +5,15 @@
 
 CObject::~CObject() = default;
 
-void CObject::Serialize(CArchive& /*archive*/) {}
-void CObject::AssertValid() const {}
-void CObject::Dump(CDumpContext& /*context*/) const {}
+void CObject::Serialize(CArchive& /*archive*/)
+{
+}
+void CObject::AssertValid() const
+{
+}
+void CObject::Dump(CDumpContext& /*context*/) const
+{
+}
 
 void* CObject::operator new(std::size_t size)
 {

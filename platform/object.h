@@ -12,7 +12,7 @@ class CDumpContext;
 /// pointer or std::bad_alloc.
 class GENPLOT_API CObject
 {
-public:
+  public:
     virtual ~CObject();
 
     /// Serialisation, validity check and dump: kept as no-ops for the host's framework.
@@ -25,10 +25,15 @@ public:
     /// passes the dynamic type's size).
     static void operator delete(void* block, std::size_t size) noexcept;
     /// Placement form, for objects built in storage the caller owns.
-    static void* operator new(std::size_t, void* place) noexcept { return place; }
-    static void operator delete(void*, void*) noexcept {}
+    static void* operator new(std::size_t, void* place) noexcept
+    {
+        return place;
+    }
+    static void operator delete(void*, void*) noexcept
+    {
+    }
 
-protected:
+  protected:
     CObject() = default;
     CObject(const CObject&) = default;
     CObject& operator=(const CObject&) = default;

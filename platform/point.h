@@ -13,7 +13,11 @@ typedef struct tagPOINT
 /// Point structure with constructors, as the host's framework offers it.
 class CPoint : public tagPOINT
 {
-public:
-    CPoint() : tagPOINT{0, 0} {}
-    CPoint(long initX, long initY) : tagPOINT{static_cast<LONG>(initX), static_cast<LONG>(initY)} {}
+  public:
+    CPoint() : tagPOINT{0, 0}
+    {
+    }
+    CPoint(long initX, long initY) : tagPOINT{static_cast<LONG>(initX), static_cast<LONG>(initY)}
+    {
+    }
 };

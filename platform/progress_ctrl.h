@@ -7,9 +7,11 @@
 /// it PBM_SETRANGE and PBM_SETPOS. The control does not own the window.
 class GENPLOT_API CProgressCtrl
 {
-public:
+  public:
     CProgressCtrl() = default;
-    explicit CProgressCtrl(HWND window) : m_hWnd(window) {}
+    explicit CProgressCtrl(HWND window) : m_hWnd(window)
+    {
+    }
 
     /// Sends PBM_SETRANGE with the range packed as (upper << 16) | lower.
     void SetRange(short lower, short upper);

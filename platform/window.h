@@ -37,7 +37,8 @@ GENPLOT_API void* GetWindowUserData(HWND window);
 
 GENPLOT_API LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 GENPLOT_API BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-GENPLOT_API BOOL PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags);
+GENPLOT_API BOOL PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax,
+                              UINT removeFlags);
 GENPLOT_API BOOL IsDialogMessageA(HWND dialog, LPMSG message);
 GENPLOT_API BOOL TranslateMessage(const MSG* message);
 GENPLOT_API LRESULT DispatchMessageA(const MSG* message);

@@ -16,7 +16,7 @@ struct CPlotConfig;
 /// the writer. Owns every piece, loose line and loose label it holds.
 class GENPLOT_API CPlotInfo : public CObject
 {
-public:
+  public:
     CPlotInfo();
     /// Deletes every piece, loose label and loose line, and the points of `currentLine`.
     ~CPlotInfo() override;
@@ -88,7 +88,7 @@ public:
     std::int32_t fatLineSpacing;
     double miterCosine;
 
-private:
+  private:
     double GetDistanceSquared(CPerim* piece, CCoord* point);
     void MakeFatLines();
     void OffsetLineSegs(CObList& strokes, CLineSeg* line);
