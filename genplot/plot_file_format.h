@@ -98,6 +98,35 @@ inline constexpr std::uint32_t kPieceAnnotationSlot = 5;
 inline constexpr std::uint32_t kSectionSlots = 7;
 } // namespace header
 
+// Additions for the writer: field offsets inside piece-table entries and annotation payloads.
+inline constexpr std::uint32_t kPieceEntryRecordOffset = 16;
+inline constexpr std::uint32_t kPolylineHeadSize = 4; // point-list tag and point count
+inline constexpr std::uint32_t kAnnotationDirectionSize = 8;
+inline constexpr std::uint32_t kAnnotationHeightSize = 4;
+inline constexpr std::int32_t kPlainDirectionX = 10000; // (10000, 0): no direction stored
+inline constexpr std::int32_t kPlainDirectionY = 0;
+inline constexpr std::int32_t kAbsentOffset = -1;
+
+namespace annotation
+{
+inline constexpr std::uint32_t kTextLength = 0;
+inline constexpr std::uint32_t kFlags = 2;
+inline constexpr std::uint32_t kJustification = 5;
+inline constexpr std::uint32_t kExtent = 6;
+inline constexpr std::uint32_t kPosition = 22;
+} // namespace annotation
+
+namespace header
+{
+inline constexpr std::uint32_t kConfigValueCount = 5;
+} // namespace header
+
+static_assert(annotation::kPosition + 8 == kAnnotationFixedSize);
+static_assert(kAnnotationFixedSize + kAnnotationDirectionSize + kAnnotationHeightSize +
+                  kMaxAnnotationText <=
+              0xFFFF);
+static_assert(header::kConfigValues + 4 * header::kConfigValueCount + 8 == header::kFlagBytes);
+
 static_assert(header::kSectionOffsets + 4 * header::kSectionSlots == kHeaderBodySize);
 static_assert(kMaxPolylinePoints * kPointEntrySize + 4 <= 0xFFFF);
 static_assert(kMaxPieces * kPieceEntrySize <= 0xFFFF);
