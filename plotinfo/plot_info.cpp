@@ -2,9 +2,21 @@
 
 #include "geometry/label.h"
 #include "geometry/perim.h"
+#include "plotinfo/plot_config.h"
+#include "plotinfo/routing_internal.h"
+
+#include <cstdint>
 
 namespace
 {
+
+// A closing stroke needs room for at least 10 more pieces below this bound, so closure makes
+// at most 2991 pieces; a stored line holds at most kChunkPoints + 1 points.
+constexpr long kPieceBound = 3000;
+constexpr long kPieceReserve = 10;
+constexpr int kMaxOutlinePoints = 6000;
+constexpr int kChunkPoints = 6000;
+constexpr int kChunkStep = 5999;
 
 // Deletes every element through its virtual destructor, then its node; null entries are skipped.
 void DeleteAll(CObList& list)
@@ -16,7 +28,49 @@ void DeleteAll(CObList& list)
     }
 }
 
+// Appends chunk copies of `source` to `destination`. Each chunk is filled before it is
+// linked, so a failed allocation never leaves a half-copied line in the list; the chunks
+// appended before it stay.
+void AppendChunks(CLineSeg* source, CObList& destination)
+{
+    int count = source->GetPointCount();
+    int start = 0;
+    do
+    {
+        auto* chunk = new CLineSeg;
+        try
+        {
+            chunk->CopyLineSeg(source, start, kChunkPoints);
+            destination.AddTail(chunk);
+        }
+        catch (...)
+        {
+            delete chunk;
+            throw;
+        }
+        start += kChunkStep;
+    } while (start < count);
+}
+
+std::int64_t Magnitude(std::int64_t value)
+{
+    return value < 0 ? -value : value;
+}
+
 } // namespace
+
+namespace genplot::detail
+{
+
+CBBox LineBox(const CLineSeg& line)
+{
+    CBBox box;
+    for (POSITION position = line.GetHeadPosition(); position != nullptr;)
+        box.Update(*line.GetNextPoint(position));
+    return box;
+}
+
+} // namespace genplot::detail
 
 CPlotInfo::CPlotInfo()
     : currentPen(1), defaultTextHeight(5000), configScale(10000.0), scaledValue1(10000.0),
@@ -32,6 +86,157 @@ CPlotInfo::~CPlotInfo()
     RemoveLabels();
     RemoveLooseLines();
     currentLine.RemovePointsInLineSeg();
+}
+
+void CPlotInfo::Initialize(CPlotConfig& config, double value1, double value2, double value3,
+                           int textHeight)
+{
+    configScale = config.scaleMultiplier;
+    defaultTextHeight = textHeight;
+    scaledValue1 = value1 * 0.01 * config.scaleMultiplier / config.scaleDivisor;
+    scaledValue2 = value2 * 0.01 * config.scaleMultiplier / config.scaleDivisor;
+    scaledValue3 = value3 * 0.01 * config.scaleMultiplier / config.scaleDivisor;
+}
+
+void CPlotInfo::SetLineWidth(int width)
+{
+    if (width == currentLine.lineWidth)
+        return;
+    CheckForClosure();
+    currentLine.lineWidth = width;
+}
+
+int CPlotInfo::CheckForClosure()
+{
+    int count = currentLine.GetPointCount();
+    if (count == 0)
+        return 0;
+    const CCoord* first = currentLine.GetFirstPoint();
+    const CCoord* last = currentLine.GetLastPoint();
+    // 64-bit differences: points far apart would overflow 32 bits and could wrongly close.
+    std::int64_t dx = Magnitude(static_cast<std::int64_t>(first->x) - last->x);
+    std::int64_t dy = Magnitude(static_cast<std::int64_t>(first->y) - last->y);
+    bool closes = count > 2 &&
+                  kPieceBound - static_cast<long>(pieces.GetCount()) >= kPieceReserve &&
+                  count < kMaxOutlinePoints && dx <= closeTolerance && dy <= closeTolerance;
+    if (closes)
+        AddNewPerim();
+    else
+        SaveLine();
+    return 1;
+}
+
+void CPlotInfo::AddNewPerim()
+{
+    bool firstPiece = pieces.IsEmpty();
+    const CCoord* first = currentLine.GetFirstPoint();
+    CBBox box;
+    box.lowerLeft = *first;
+    box.upperRight = *first;
+    if (firstPiece)
+    {
+        extents.lowerLeft = *first;
+        extents.upperRight = *first;
+    }
+    for (POSITION position = currentLine.GetHeadPosition(); position != nullptr;)
+    {
+        CCoord* point = currentLine.GetNextPoint(position);
+        box.Update(*point);
+        extents.Update(*point);
+    }
+    // 64-bit sum: a box spanning most of the coordinate range would overflow 32 bits.
+    std::int64_t span = (static_cast<std::int64_t>(box.upperRight.x) - box.lowerLeft.x) +
+                        (static_cast<std::int64_t>(box.upperRight.y) - box.lowerLeft.y);
+    double key = static_cast<double>(2 * Magnitude(span));
+
+    currentLine.penNumber = currentPen;
+    auto* piece = new CPerim;
+    try
+    {
+        piece->box = box;
+        piece->boxPerimeter = key;
+        piece->outline.CopyLineSeg(&currentLine, -1, -1);
+        // Before the first strictly larger key, so equal keys keep the order they were made in.
+        POSITION position = pieces.GetHeadPosition();
+        while (position != nullptr)
+        {
+            POSITION here = position;
+            if (static_cast<CPerim*>(pieces.GetNext(position))->boxPerimeter > key)
+            {
+                position = here;
+                break;
+            }
+        }
+        if (position != nullptr)
+            pieces.InsertBefore(position, piece);
+        else
+            pieces.AddTail(piece);
+    }
+    catch (...)
+    {
+        delete piece;
+        throw;
+    }
+    currentLine.RemovePointsInLineSeg();
+}
+
+void CPlotInfo::SaveLine()
+{
+    currentLine.penNumber = currentPen;
+    CBBox strokeBox = genplot::detail::LineBox(currentLine);
+    for (POSITION position = pieces.GetHeadPosition(); position != nullptr;)
+    {
+        auto* piece = static_cast<CPerim*>(pieces.GetNext(position));
+        if (genplot::detail::BoxesMeet(strokeBox, piece->box) &&
+            IsLineInBbox(&currentLine, &piece->box))
+        {
+            AddLineToPiece(&currentLine, piece);
+            currentLine.RemovePointsInLineSeg();
+            return;
+        }
+    }
+    AppendChunks(&currentLine, looseLines);
+    currentLine.RemovePointsInLineSeg();
+}
+
+void CPlotInfo::AddLineToPiece(CLineSeg* line, CPerim* piece)
+{
+    AppendChunks(line, piece->nonPerimeterLines);
+}
+
+int CPlotInfo::IsLineInBbox(CLineSeg* line, CBBox* box)
+{
+    for (POSITION position = line->GetHeadPosition(); position != nullptr;)
+    {
+        if (box->IsPtInBbox(line->GetNextPoint(position)))
+            return 1;
+    }
+    return 0;
+}
+
+CPerim* CPlotInfo::FindPtInPiece(CCoord* point)
+{
+    for (POSITION position = pieces.GetHeadPosition(); position != nullptr;)
+    {
+        auto* piece = static_cast<CPerim*>(pieces.GetNext(position));
+        if (piece->box.IsPtInBbox(point))
+            return piece;
+    }
+    return nullptr;
+}
+
+void CPlotInfo::AddNewPc(CPerim* /*piece*/)
+{
+    auto* fresh = new CPerim;
+    try
+    {
+        pieces.AddTail(fresh);
+    }
+    catch (...)
+    {
+        delete fresh;
+        throw;
+    }
 }
 
 void CPlotInfo::RemovePerimeters()

@@ -89,6 +89,8 @@ class GENPLOT_API CPlotInfo : public CObject
     double miterCosine;
 
   private:
+    friend class PlotInfoTestAccess;
+
     double GetDistanceSquared(CPerim* piece, CCoord* point);
     void MakeFatLines();
     void OffsetLineSegs(CObList& strokes, CLineSeg* line);

@@ -1,0 +1,230 @@
+#include "geometry/perim.h"
+#include "platform/exception.h"
+#include "plotinfo/plot_info.h"
+#include "plotinfo/settings_key_internal.h"
+#include "plotinfo/vector_2d_internal.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+
+namespace
+{
+
+// Truncates toward zero into a plot coordinate. Offsets of points near the ends of the
+// coordinate range can leave it: they saturate instead of converting out of range (undefined),
+// and a NaN, which the pass never makes, would give 0 rather than reach the conversion.
+long TruncToCoord(double value)
+{
+    constexpr double kLowest = std::numeric_limits<std::int32_t>::min();
+    constexpr double kHighest = std::numeric_limits<std::int32_t>::max();
+    if (std::isnan(value))
+        return 0;
+    if (value <= kLowest)
+        return std::numeric_limits<std::int32_t>::min();
+    if (value >= kHighest)
+        return std::numeric_limits<std::int32_t>::max();
+    return static_cast<long>(value);
+}
+
+// Unit direction from `from` to `to`, which must differ. The differences are taken in 64 bits:
+// points far apart would overflow 32.
+CVector2D Direction(const CCoord& from, const CCoord& to)
+{
+    CVector2D d(static_cast<double>(static_cast<std::int64_t>(to.x) - from.x),
+                static_cast<double>(static_cast<std::int64_t>(to.y) - from.y));
+    d.Normalize();
+    return d;
+}
+
+// `d` turned a quarter turn counter-clockwise.
+CVector2D Normal(const CVector2D& d)
+{
+    return CVector2D(-d.y, d.x);
+}
+
+double Dot(const CVector2D& a, const CVector2D& b)
+{
+    return a.x * b.x + a.y * b.y;
+}
+
+// The next point after `position` that differs from `current`, or null past the end. A point
+// repeated in a row (possible through AddPoint(CCoord*) and CopyLineSeg) is one vertex: a
+// segment of length 0 has no direction to offset along.
+CCoord* NextDistinct(const CLineSeg& line, POSITION& position, const CCoord& current)
+{
+    while (position != nullptr)
+    {
+        CCoord* point = line.GetNextPoint(position);
+        if (point->x != current.x || point->y != current.y)
+            return point;
+    }
+    return nullptr;
+}
+
+// The decimal integer at the start of `text`, as the C library's atoi reads it, except that
+// values beyond the range saturate instead of being undefined.
+double ParseInteger(const char* text)
+{
+    return static_cast<double>(std::strtoll(text, nullptr, 10));
+}
+
+// Hands every stroke to the head of `lines`, in list order, so the last stroke stands first.
+// A stroke leaves `strokes` only once it is linked, so it always has exactly one owner.
+void HandStrokesTo(CObList& strokes, CObList& lines)
+{
+    while (!strokes.IsEmpty())
+    {
+        lines.AddHead(strokes.GetHead());
+        strokes.RemoveHead();
+    }
+}
+
+void DeleteStrokes(CObList& strokes)
+{
+    while (!strokes.IsEmpty())
+    {
+        delete strokes.GetHead();
+        strokes.RemoveHead();
+    }
+}
+
+} // namespace
+
+void CPlotInfo::MakeFatLines()
+{
+    miterCosine = -0.5;
+    CSettingsKey settings(HKEY_LOCAL_MACHINE, "Software\\Tavrin\\Conversion");
+    if (settings.Open("General"))
+    {
+        CString text;
+        if (settings.GetString("MiterLimit", text, nullptr))
+            miterCosine = -std::fabs(ParseInteger(text));
+    }
+
+    CObList strokes(10);
+    try
+    {
+        for (POSITION piecePosition = pieces.GetHeadPosition(); piecePosition != nullptr;)
+        {
+            auto* piece = static_cast<CPerim*>(pieces.GetNext(piecePosition));
+            // Strokes go to the head, behind the walk, so no stroke is thickened in turn.
+            for (POSITION position = piece->nonPerimeterLines.GetHeadPosition();
+                 position != nullptr;)
+            {
+                auto* line = static_cast<CLineSeg*>(piece->nonPerimeterLines.GetNext(position));
+                if (line == nullptr)
+                    continue;
+                OffsetLineSegs(strokes, line);
+                HandStrokesTo(strokes, piece->nonPerimeterLines);
+            }
+            OffsetLineSegs(strokes, &piece->outline);
+            HandStrokesTo(strokes, piece->nonPerimeterLines);
+        }
+    }
+    catch (CException* exception)
+    {
+        // The pass ends quietly; strokes of the line in progress reached no piece and are ours.
+        DeleteStrokes(strokes);
+        exception->Delete();
+    }
+}
+
+void CPlotInfo::OffsetLineSegs(CObList& strokes, CLineSeg* line)
+{
+    if (line->geometryType != 0 || line->lineWidth <= fatLineSpacing)
+        return;
+    // A spacing of 0 or less has no step between pairs and would divide by zero.
+    if (fatLineSpacing <= 0)
+        return;
+    int half = line->lineWidth / 2;
+    std::int64_t reach = static_cast<std::int64_t>(half) - fatLineInset;
+    std::int64_t pairs = reach / fatLineSpacing + (reach % fatLineSpacing != 0 ? 1 : 0);
+    if (pairs <= 0)
+        return;
+    int count = pairs > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max()
+                                                        : static_cast<int>(pairs);
+
+    // Two distinct points at least, or the line has no direction and gets no strokes.
+    POSITION position = line->GetHeadPosition();
+    if (position == nullptr)
+        return;
+    CCoord* previous = line->GetNextPoint(position);
+    CCoord* current = NextDistinct(*line, position, *previous);
+    if (current == nullptr)
+        return;
+
+    for (int i = 0; i < 2 * count; ++i)
+    {
+        auto* stroke = new CLineSeg;
+        stroke->penNumber = currentPen;
+        try
+        {
+            strokes.AddTail(stroke);
+        }
+        catch (...)
+        {
+            delete stroke;
+            throw;
+        }
+    }
+
+    CVector2D d = Direction(*previous, *current);
+    CVector2D n = Normal(d);
+    OffsetPoints(strokes, previous, n, n, half, count);
+    for (CCoord* next = nullptr; (next = NextDistinct(*line, position, *current)) != nullptr;
+         current = next)
+    {
+        CVector2D nextD = Direction(*current, *next);
+        CVector2D nextN = Normal(nextD);
+        double u = Dot(n, nextN);
+        if (u > -miterCosine)
+        {
+            // Miter: one point per stroke where the offset lines of both segments meet. At a
+            // nearly straight vertex rounding can put u just above 1: clamp, or the square
+            // root would see a negative number.
+            double cosine = u > 1.0 ? 1.0 : u;
+            double t = std::sqrt((1.0 - cosine) / (1.0 + cosine));
+            // Counter-clockwise turns need the other sign, or the points land on the mirror
+            // image of the meeting point, off both offset lines.
+            if (d.x * nextD.y - d.y * nextD.x > 0.0)
+                t = -t;
+            CVector2D m(half * (nextN.x - t * nextD.x), half * (nextN.y - t * nextD.y));
+            m.Normalize();
+            OffsetPoints(strokes, current, m, nextN, half, count);
+        }
+        else
+        {
+            // Bevel: past the threshold the meeting point runs away from the line.
+            OffsetPoints(strokes, current, n, n, half, count);
+            OffsetPoints(strokes, current, nextN, nextN, half, count);
+        }
+        d = nextD;
+        n = nextN;
+    }
+    OffsetPoints(strokes, current, n, n, half, count);
+}
+
+void CPlotInfo::OffsetPoints(CObList& strokes, CCoord* vertex, CVector2D& v, CVector2D& w, int half,
+                             int count)
+{
+    double b = Dot(v, w);
+    double limit = static_cast<double>(static_cast<std::int64_t>(half) - fatLineInset);
+    double sum = 0.0;
+    POSITION position = strokes.GetHeadPosition();
+    for (int i = 1; i <= count && position != nullptr; ++i)
+    {
+        sum = sum + fatLineSpacing;
+        double distance = sum > limit ? limit : sum;
+        double s = distance / b;
+        double ox = s * v.x;
+        double oy = s * v.y;
+        auto* minus = static_cast<CLineSeg*>(strokes.GetNext(position));
+        minus->AddPoint(TruncToCoord(vertex->x - ox), TruncToCoord(vertex->y - oy));
+        if (position == nullptr)
+            break;
+        auto* plus = static_cast<CLineSeg*>(strokes.GetNext(position));
+        plus->AddPoint(TruncToCoord(vertex->x + ox), TruncToCoord(vertex->y + oy));
+    }
+}

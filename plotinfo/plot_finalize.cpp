@@ -1,0 +1,158 @@
+#include "geometry/label.h"
+#include "geometry/perim.h"
+#include "plotinfo/plot_info.h"
+#include "plotinfo/routing_internal.h"
+
+#include <cstdint>
+
+void CPlotInfo::FinalizePlotInfo()
+{
+    CheckForClosure();
+    if (!looseLines.IsEmpty())
+        AssignLooseLinesToPieces();
+    MakeFatLines();
+    if (!looseLabels.IsEmpty())
+        AssignLooseLabelsToPieces();
+
+    for (POSITION position = pieces.GetHeadPosition(); position != nullptr;)
+    {
+        auto* piece = static_cast<CPerim*>(pieces.GetNext(position));
+        piece->outline.UpdateBoundingBoxes(piece, &extents);
+        for (POSITION line = piece->nonPerimeterLines.GetHeadPosition(); line != nullptr;)
+            static_cast<CLineSeg*>(piece->nonPerimeterLines.GetNext(line))
+                ->UpdateBoundingBoxes(piece, &extents);
+        for (POSITION label = piece->labels.GetHeadPosition(); label != nullptr;)
+            static_cast<CLabel*>(piece->labels.GetNext(label))
+                ->UpdateBoundingBoxes(piece, &extents);
+    }
+}
+
+namespace
+{
+
+// The piece nearest to `point` by distance to its box's lower-left corner; on a tie the one
+// nearer the head wins. `pieces` must not be empty.
+template <class Distance> CPerim* NearestPiece(CObList& pieces, CCoord* point, Distance distance)
+{
+    POSITION position = pieces.GetHeadPosition();
+    auto* nearest = static_cast<CPerim*>(pieces.GetNext(position));
+    double best = distance(nearest, point);
+    while (position != nullptr)
+    {
+        auto* piece = static_cast<CPerim*>(pieces.GetNext(position));
+        double candidate = distance(piece, point);
+        if (candidate < best)
+        {
+            best = candidate;
+            nearest = piece;
+        }
+    }
+    return nearest;
+}
+
+// Appends a piece made from `line` (not empty) to `pieces`: its outline is a copy of the
+// line, and its box and `extents` restart at the line's first point and grow by the outline.
+void MakePieceFromLine(CLineSeg* line, CObList& pieces, CBBox& extents)
+{
+    const CCoord* first = line->GetFirstPoint();
+    auto* piece = new CPerim;
+    try
+    {
+        piece->box.lowerLeft = *first;
+        piece->box.upperRight = *first;
+        piece->outline.CopyLineSeg(line, -1, -1);
+        pieces.AddTail(piece);
+    }
+    catch (...)
+    {
+        delete piece;
+        throw;
+    }
+    extents.lowerLeft = *first;
+    extents.upperRight = *first;
+    piece->outline.UpdateBoundingBoxes(piece, &extents);
+}
+
+} // namespace
+
+void CPlotInfo::AssignLooseLinesToPieces()
+{
+    auto distance = [this](CPerim* piece, CCoord* point) {
+        return GetDistanceSquared(piece, point);
+    };
+    // The first piece whose box holds a point of the line, else the nearest one.
+    auto route = [this, &distance](CLineSeg* line) {
+        CBBox lineBox = genplot::detail::LineBox(*line);
+        for (POSITION position = pieces.GetHeadPosition(); position != nullptr;)
+        {
+            auto* piece = static_cast<CPerim*>(pieces.GetNext(position));
+            if (genplot::detail::BoxesMeet(lineBox, piece->box) && IsLineInBbox(line, &piece->box))
+                return piece;
+        }
+        return NearestPiece(pieces, line->GetFirstPoint(), distance);
+    };
+
+    // Each line leaves the list only once it has been placed and deleted, so an allocation
+    // failure leaves the lines not yet placed in `looseLines` and no dead pointer anywhere.
+    while (!looseLines.IsEmpty())
+    {
+        auto* line = static_cast<CLineSeg*>(looseLines.GetHead());
+        // A host may append a null line or one without points: there is nothing to place.
+        if (line != nullptr && line->GetPointCount() > 0)
+        {
+            if (pieces.IsEmpty())
+                MakePieceFromLine(line, pieces, extents);
+            else
+                AddLineToPiece(line, route(line));
+        }
+        delete line;
+        looseLines.RemoveHead();
+    }
+}
+
+void CPlotInfo::AssignLooseLabelsToPieces()
+{
+    if (looseLabels.IsEmpty() || pieces.IsEmpty())
+        return;
+    auto distance = [this](CPerim* piece, CCoord* point) {
+        return GetDistanceSquared(piece, point);
+    };
+
+    while (!looseLabels.IsEmpty())
+    {
+        auto* label = static_cast<CLabel*>(looseLabels.GetHead());
+        if (label == nullptr)
+        {
+            looseLabels.RemoveHead();
+            continue;
+        }
+        CPerim* target = FindPtInPiece(&label->position);
+        if (target == nullptr)
+            target = NearestPiece(pieces, &label->position, distance);
+
+        auto* placed = new CLabel;
+        try
+        {
+            label->CopyLabel(placed);
+            target->labels.AddTail(placed);
+        }
+        catch (...)
+        {
+            delete placed;
+            throw;
+        }
+        // Grown at once, so the next label is tested against a box that includes this one.
+        placed->UpdateBoundingBoxes(target, &extents);
+        delete label;
+        looseLabels.RemoveHead();
+    }
+}
+
+double CPlotInfo::GetDistanceSquared(CPerim* piece, CCoord* point)
+{
+    // 64-bit differences: corners and points far apart overflow 32 bits. Each difference fits
+    // a double exactly, so the result matches the 32-bit one wherever that one is defined.
+    double dx = static_cast<double>(static_cast<std::int64_t>(piece->box.lowerLeft.x) - point->x);
+    double dy = static_cast<double>(static_cast<std::int64_t>(piece->box.lowerLeft.y) - point->y);
+    return dx * dx + dy * dy;
+}

@@ -1,0 +1,188 @@
+#pragma once
+
+#include "geometry/label.h"
+#include "geometry/line_seg.h"
+#include "geometry/perim.h"
+#include "plotinfo/plot_info.h"
+#include "plotinfo/vector_2d_internal.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+using Point = std::pair<long, long>;
+using Points = std::vector<Point>;
+
+/// Reaches the private operations of CPlotInfo (declared a friend there).
+class PlotInfoTestAccess
+{
+  public:
+    static double GetDistanceSquared(CPlotInfo& plot, CPerim* piece, CCoord* point)
+    {
+        return plot.GetDistanceSquared(piece, point);
+    }
+    static void MakeFatLines(CPlotInfo& plot)
+    {
+        plot.MakeFatLines();
+    }
+    static void OffsetLineSegs(CPlotInfo& plot, CObList& strokes, CLineSeg* line)
+    {
+        plot.OffsetLineSegs(strokes, line);
+    }
+};
+
+namespace plot_test
+{
+
+/// Sets an environment variable (null: unsets it) for one scope and restores it afterwards.
+class ScopedEnv
+{
+  public:
+    ScopedEnv(const char* name, const char* value) : name_(name)
+    {
+        const char* old = std::getenv(name);
+        hadValue_ = old != nullptr;
+        if (hadValue_)
+            old_ = old;
+        if (value != nullptr)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    }
+    ~ScopedEnv()
+    {
+        if (hadValue_)
+            setenv(name_.c_str(), old_.c_str(), 1);
+        else
+            unsetenv(name_.c_str());
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    std::string name_;
+    std::string old_;
+    bool hadValue_ = false;
+};
+
+inline std::string TempDir()
+{
+    const char* dir = std::getenv("GENPLOT_TEST_TMP");
+    return dir != nullptr && *dir != '\0' ? dir : "/tmp";
+}
+
+/// Points GENPLOT_REGISTRY at a file of this process in the temp folder holding `contents`;
+/// without contents the file does not exist, so the registry has no keys. The tests then never
+/// see a registry file of the user running them.
+class ScopedRegistry
+{
+  public:
+    ScopedRegistry()
+        : path_(TempDir() + "/plotinfo_registry_" + std::to_string(getpid()) + ".reg"),
+          env_("GENPLOT_REGISTRY", path_.c_str())
+    {
+        std::remove(path_.c_str());
+    }
+    explicit ScopedRegistry(const std::string& contents) : ScopedRegistry()
+    {
+        Write(contents);
+    }
+    ~ScopedRegistry()
+    {
+        std::remove(path_.c_str());
+    }
+    void Write(const std::string& contents) const
+    {
+        std::FILE* file = std::fopen(path_.c_str(), "wb");
+        ASSERT_NE(file, nullptr) << path_;
+        std::fwrite(contents.data(), 1, contents.size(), file);
+        std::fclose(file);
+    }
+
+  private:
+    std::string path_;
+    ScopedEnv env_;
+};
+
+/// A registry file whose "General" section holds the given line (e.g. "\"MiterLimit\"=\"0\"").
+inline std::string GeneralSection(const std::string& valueLine)
+{
+    return "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Tavrin\\Conversion\\General]\r\n" +
+           valueLine + "\r\n";
+}
+
+inline Points PointsOf(const CLineSeg& line)
+{
+    Points points;
+    for (POSITION position = line.GetHeadPosition(); position != nullptr;)
+    {
+        CCoord* point = line.GetNextPoint(position);
+        points.emplace_back(point->x, point->y);
+    }
+    return points;
+}
+
+/// Appends the points to the current line and ends the stroke.
+inline void Stroke(CPlotInfo& plot, const Points& points)
+{
+    for (const Point& point : points)
+        plot.currentLine.AddPoint(point.first, point.second);
+    plot.CheckForClosure();
+}
+
+template <class T> T* At(const CObList& list, int index)
+{
+    POSITION position = list.GetHeadPosition();
+    for (int i = 0; i < index && position != nullptr; ++i)
+        list.GetNext(position);
+    return position != nullptr ? static_cast<T*>(list.GetAt(position)) : nullptr;
+}
+
+inline CPerim* PieceAt(const CPlotInfo& plot, int index)
+{
+    return At<CPerim>(plot.pieces, index);
+}
+
+inline CLineSeg* LineAt(const CObList& list, int index)
+{
+    return At<CLineSeg>(list, index);
+}
+
+/// A heap line the caller hands to a list, holding the points in order (no repeat test).
+inline CLineSeg* NewLine(const Points& points, int width = 0)
+{
+    auto* line = new CLineSeg;
+    line->lineWidth = width;
+    for (const Point& point : points)
+    {
+        CCoord coord(point.first, point.second);
+        line->AddPoint(&coord);
+    }
+    return line;
+}
+
+inline CLabel* NewLabel(long x, long y, const char* text = "A", int height = 10)
+{
+    auto* label = new CLabel;
+    label->position = CCoord(x, y);
+    label->text = text;
+    label->textHeight = height;
+    label->directionX = 10000;
+    label->directionY = 0;
+    return label;
+}
+
+inline void ExpectBox(const CBBox& box, long x0, long y0, long x1, long y1)
+{
+    EXPECT_EQ(box.lowerLeft.x, x0);
+    EXPECT_EQ(box.lowerLeft.y, y0);
+    EXPECT_EQ(box.upperRight.x, x1);
+    EXPECT_EQ(box.upperRight.y, y1);
+}
+
+} // namespace plot_test
