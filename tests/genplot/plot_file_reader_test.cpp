@@ -1,0 +1,726 @@
+// The plot file reader on files spelled out byte by byte from the layout: sound files decode
+// field for field, damaged ones are reported at the record or field at fault, and a file
+// whose write was cancelled is told apart from a damaged one.
+
+#include "genplot/plot_file_reader.h"
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+using genplot::PlotFile;
+using genplot::PlotFileStatus;
+using genplot::ReadPlotFile;
+using genplot::RecordType;
+
+namespace
+{
+
+using Bytes = std::vector<std::uint8_t>;
+
+void U8(Bytes& out, unsigned value)
+{
+    out.push_back(static_cast<std::uint8_t>(value));
+}
+
+void U16(Bytes& out, unsigned value)
+{
+    U8(out, value & 0xFF);
+    U8(out, (value >> 8) & 0xFF);
+}
+
+void I32(Bytes& out, std::int32_t value)
+{
+    const auto bits = static_cast<std::uint32_t>(value);
+    for (int shift = 0; shift < 32; shift += 8)
+    {
+        U8(out, (bits >> shift) & 0xFF);
+    }
+}
+
+void Record(Bytes& out, unsigned type, unsigned length)
+{
+    U16(out, type);
+    U16(out, length);
+}
+
+void SetI32(Bytes& bytes, std::size_t at, std::int32_t value)
+{
+    Bytes field;
+    I32(field, value);
+    std::copy(field.begin(), field.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
+void SetU16(Bytes& bytes, std::size_t at, unsigned value)
+{
+    bytes[at] = static_cast<std::uint8_t>(value & 0xFF);
+    bytes[at + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+struct HeaderFields
+{
+    std::string sourceName = "sample";
+    std::int32_t extents[4] = {0, 0, 100, 100};
+    unsigned looseCount = 0;
+    unsigned pieceAnnotationCount = 0;
+    unsigned pieceCount = 0;
+    std::int32_t defaultTextHeight = 10;
+    std::int32_t looseOffset = -1;
+    std::int32_t tableOffset = 152;
+    std::int32_t pieceAnnotationOffset = -1;
+};
+
+// Header record and the two markers: bytes 0-151.
+Bytes Start(const HeaderFields& h)
+{
+    Bytes out;
+    Record(out, 0xEFBE, 140);
+    for (char c : std::string("GENPTV1"))
+    {
+        U8(out, static_cast<unsigned char>(c));
+    }
+    U8(out, 0);
+    for (std::size_t i = 0; i < 20; ++i)
+    {
+        U8(out, i < h.sourceName.size() ? static_cast<unsigned char>(h.sourceName[i]) : 0);
+    }
+    U8(out, 0);  // 32: after the name
+    U8(out, 0);  // 33: padding
+    U16(out, 0); // 34: configFlag
+    U16(out, 0); // 36
+    for (std::int32_t v : h.extents)
+    {
+        I32(out, v); // 38-53
+    }
+    U16(out, h.looseCount);           // 54
+    U16(out, h.pieceAnnotationCount); // 56
+    U16(out, h.pieceCount);           // 58
+    U16(out, 0);                      // 60
+    out.insert(out.end(), 12, 0);     // 62-73
+    I32(out, h.defaultTextHeight);    // 74
+    I32(out, 0);                      // 78
+    I32(out, 0);                      // 82
+    for (std::int32_t v : {7, 8, 9, 10, 11})
+    {
+        I32(out, v); // 86-105
+    }
+    I32(out, 0);  // 106
+    I32(out, 0);  // 110
+    U8(out, 255); // 114
+    U8(out, 255); // 115
+    for (std::int32_t v : {-1, -1, h.looseOffset, -1, h.tableOffset, h.pieceAnnotationOffset, -1})
+    {
+        I32(out, v); // 116-143
+    }
+    Record(out, 0x01FF, 0); // 144
+    Record(out, 0x02FF, 0); // 148
+    return out;
+}
+
+void Polyline(Bytes& out, const std::vector<std::pair<std::int32_t, std::int32_t>>& points)
+{
+    Record(out, 0x0301, static_cast<unsigned>(10 * points.size() + 4));
+    U16(out, 0x0100);
+    U16(out, static_cast<unsigned>(points.size()));
+    for (const auto& [x, y] : points)
+    {
+        I32(out, x);
+        I32(out, y);
+        U16(out, 0);
+    }
+}
+
+const std::vector<std::pair<std::int32_t, std::int32_t>> kSquare = {
+    {0, 0}, {100, 0}, {100, 100}, {0, 0}};
+
+// The 160-byte file of a plot with no pieces and no labels.
+Bytes EmptyPlot()
+{
+    Bytes out = Start(HeaderFields{});
+    Record(out, 0x0300, 0); // 152
+    Record(out, 0xFFFF, 0); // 156
+    return out;
+}
+
+// One piece with a four-point outline, no lines, no labels: 241 bytes.
+Bytes OnePiece()
+{
+    HeaderFields h;
+    h.pieceCount = 1;
+    Bytes out = Start(h);
+    Record(out, 0x0300, 20); // 152
+    for (std::int32_t v : {0, 0, 100, 100, 176})
+    {
+        I32(out, v); // 156-175
+    }
+    Record(out, 0x0400, 0); // 176
+    Record(out, 0x0410, 1); // 180
+    U8(out, 1);             // 184
+    Polyline(out, kSquare); // 185, length 44
+    Record(out, 0x03FF, 0); // 233
+    Record(out, 0xFFFF, 0); // 237
+    return out;
+}
+
+// An annotation record: flags from whether a direction and a height are given.
+void Annotation(Bytes& out, const std::string& text, std::int32_t x, std::int32_t y,
+                const std::int32_t* direction, const std::int32_t* height, unsigned justification)
+{
+    unsigned flags = (direction ? 0x01 : 0) | (height ? 0x10 : 0);
+    Record(out, 0x0500,
+           static_cast<unsigned>(30 + text.size() + (direction ? 8 : 0) + (height ? 4 : 0)));
+    U16(out, static_cast<unsigned>(text.size()));
+    U8(out, flags);
+    U8(out, 0);
+    U8(out, 0);
+    U8(out, justification);
+    for (std::int32_t v : {x, y - 5, x + 30, y + 10})
+    {
+        I32(out, v); // extent
+    }
+    I32(out, x);
+    I32(out, y);
+    if (direction)
+    {
+        I32(out, direction[0]);
+        I32(out, direction[1]);
+    }
+    if (height)
+    {
+        I32(out, *height);
+    }
+    out.insert(out.end(), text.begin(), text.end());
+}
+
+// No pieces; two loose annotations at 156 (37 bytes) and 193 (45 bytes), end at 238.
+Bytes LooseLabels()
+{
+    HeaderFields h;
+    h.looseCount = 2;
+    h.looseOffset = 156;
+    Bytes out = Start(h);
+    Record(out, 0x0300, 0); // 152
+    Annotation(out, "ABC", 5, 6, nullptr, nullptr, 1);
+    const std::int32_t up[] = {0, 10000};
+    Annotation(out, "ABC", 7, 8, up, nullptr, 5);
+    Record(out, 0xFFFF, 0); // 238
+    return out;
+}
+
+// One piece (as OnePiece), then one piece annotation at 237 with a direction, a height and a
+// two-line text (record length 46, 50 bytes), end at 287.
+Bytes PieceLabel()
+{
+    HeaderFields h;
+    h.pieceCount = 1;
+    h.pieceAnnotationCount = 1;
+    h.pieceAnnotationOffset = 237;
+    Bytes out = Start(h);
+    Record(out, 0x0300, 20);
+    for (std::int32_t v : {0, 0, 100, 100, 176})
+    {
+        I32(out, v);
+    }
+    Record(out, 0x0400, 0);
+    Record(out, 0x0410, 1);
+    U8(out, 1);
+    Polyline(out, kSquare);
+    Record(out, 0x03FF, 0);
+    const std::int32_t turned[] = {-3, 4};
+    const std::int32_t height = 25;
+    Annotation(out, "A\r\nB", 50, 60, turned, &height, 2);
+    Record(out, 0xFFFF, 0);
+    return out;
+}
+
+PlotFile Read(const Bytes& bytes)
+{
+    return ReadPlotFile(bytes.data(), bytes.size());
+}
+
+// Two pieces; the write stopped after the first line of the second piece. Piece 0's section
+// is complete (its entry patched), piece 1's entry still -1; the header is the first one
+// written, with every section offset -1 and no annotation counts.
+Bytes CancelledInSecondPiece()
+{
+    HeaderFields h;
+    h.pieceCount = 2;
+    h.tableOffset = -1;
+    Bytes out = Start(h);
+    Record(out, 0x0300, 40); // 152
+    for (std::int32_t v : {0, 0, 100, 100, 196, 0, 0, 100, 100, -1})
+    {
+        I32(out, v); // 156-195
+    }
+    Record(out, 0x0400, 0); // 196: piece 0
+    Record(out, 0x0410, 1);
+    U8(out, 1);
+    Polyline(out, kSquare); // 205
+    Record(out, 0x03FF, 0); // 253
+    Record(out, 0x0400, 0); // 257: piece 1
+    Record(out, 0x0410, 1);
+    U8(out, 1);
+    Polyline(out, kSquare);              // 266
+    Record(out, 0x0410, 1);              // 314
+    U8(out, 2);                          // a broken line
+    Polyline(out, {{10, 10}, {20, 20}}); // 319, 28 bytes: ends at 347
+    return out;
+}
+
+} // namespace
+
+TEST(PlotFileReaderTest, EmptyPlotDecodesEveryHeaderField)
+{
+    Bytes bytes = EmptyPlot();
+    bytes[35] = 0; // configFlag high byte stays 0
+    bytes[34] = 1;
+    ASSERT_EQ(bytes.size(), 160u);
+    const PlotFile file = Read(bytes);
+    ASSERT_EQ(file.status, PlotFileStatus::Valid) << file.problemOffset << ": " << file.problem;
+    EXPECT_TRUE(file.problem.empty());
+    EXPECT_EQ(file.size, 160u);
+    EXPECT_TRUE(file.hasHeader);
+    EXPECT_EQ(file.header.sourceName, "sample");
+    EXPECT_EQ(file.header.configFlag, 1);
+    EXPECT_EQ(file.header.extents.lowerLeft.x, 0);
+    EXPECT_EQ(file.header.extents.upperRight.y, 100);
+    EXPECT_EQ(file.header.defaultTextHeight, 10);
+    EXPECT_EQ(file.header.configValues, (std::array<std::int32_t, 5>{7, 8, 9, 10, 11}));
+    EXPECT_EQ(file.header.sectionOffsets,
+              (std::array<std::int32_t, 7>{-1, -1, -1, -1, 152, -1, -1}));
+    EXPECT_EQ(file.markersRead, 2);
+    EXPECT_TRUE(file.hasPieceTable);
+    EXPECT_TRUE(file.pieces.empty());
+    EXPECT_TRUE(file.hasEnd);
+    EXPECT_EQ(file.endOffset, 156u);
+}
+
+TEST(PlotFileReaderTest, SourceNameOfTwentyBytesHasNoTerminator)
+{
+    HeaderFields h;
+    h.sourceName = "ABCDEFGHIJKLMNOPQRST";
+    Bytes bytes = Start(h);
+    Record(bytes, 0x0300, 0);
+    Record(bytes, 0xFFFF, 0);
+    const PlotFile file = Read(bytes);
+    EXPECT_EQ(file.status, PlotFileStatus::Valid) << file.problem;
+    EXPECT_EQ(file.header.sourceName, "ABCDEFGHIJKLMNOPQRST");
+}
+
+TEST(PlotFileReaderTest, OnePieceDecodesEveryRecordAtItsOffset)
+{
+    const Bytes bytes = OnePiece();
+    ASSERT_EQ(bytes.size(), 241u);
+    const PlotFile file = Read(bytes);
+    ASSERT_EQ(file.status, PlotFileStatus::Valid) << file.problemOffset << ": " << file.problem;
+    ASSERT_EQ(file.pieces.size(), 1u);
+    const auto& piece = file.pieces[0];
+    EXPECT_EQ(piece.entryOffset, 156u);
+    EXPECT_EQ(piece.recordOffset, 176);
+    EXPECT_EQ(piece.sectionOffset, 176u);
+    EXPECT_EQ(piece.box.upperRight.x, 100);
+    ASSERT_EQ(piece.records.size(), 4u);
+    EXPECT_EQ(piece.records[0].type, RecordType::PenMode);
+    EXPECT_EQ(piece.records[0].offset, 176u);
+    EXPECT_EQ(piece.records[1].type, RecordType::LineType);
+    EXPECT_EQ(piece.records[1].offset, 180u);
+    EXPECT_EQ(piece.records[1].lineTypeCode, 1);
+    EXPECT_EQ(piece.records[2].type, RecordType::Polyline);
+    EXPECT_EQ(piece.records[2].offset, 185u);
+    ASSERT_EQ(piece.records[2].points.size(), 4u);
+    EXPECT_EQ(piece.records[2].points[2].x, 100);
+    EXPECT_EQ(piece.records[2].points[2].y, 100);
+    EXPECT_FALSE(piece.records[2].continuesPrevious);
+    EXPECT_EQ(piece.records[3].type, RecordType::PieceEnd);
+    EXPECT_EQ(piece.records[3].offset, 233u);
+    EXPECT_EQ(file.endOffset, 237u);
+}
+
+TEST(PlotFileReaderTest, AnnotationsDecodeWithDefaultsForAbsentFields)
+{
+    const PlotFile loose = Read(LooseLabels());
+    ASSERT_EQ(loose.status, PlotFileStatus::Valid) << loose.problemOffset << ": " << loose.problem;
+    ASSERT_EQ(loose.looseAnnotations.size(), 2u);
+    EXPECT_TRUE(loose.pieceAnnotations.empty());
+    const auto& plain = loose.looseAnnotations[0];
+    EXPECT_EQ(plain.offset, 156u);
+    EXPECT_EQ(plain.flags, 0);
+    EXPECT_EQ(plain.text, "ABC");
+    EXPECT_EQ(plain.directionX, 10000);
+    EXPECT_EQ(plain.directionY, 0);
+    EXPECT_EQ(plain.textHeight, 10); // the header's default
+    EXPECT_EQ(plain.justification, 1);
+    EXPECT_EQ(plain.position.x, 5);
+    EXPECT_EQ(plain.extent.lowerLeft.y, 1);
+    EXPECT_EQ(plain.extent.upperRight.x, 35);
+    const auto& turned = loose.looseAnnotations[1];
+    EXPECT_EQ(turned.offset, 193u);
+    EXPECT_EQ(turned.flags, 0x01);
+    EXPECT_EQ(turned.directionX, 0);
+    EXPECT_EQ(turned.directionY, 10000);
+    EXPECT_EQ(turned.justification, 5);
+    EXPECT_EQ(loose.endOffset, 238u);
+
+    const PlotFile pieceLabel = Read(PieceLabel());
+    ASSERT_EQ(pieceLabel.status, PlotFileStatus::Valid)
+        << pieceLabel.problemOffset << ": " << pieceLabel.problem;
+    ASSERT_EQ(pieceLabel.pieceAnnotations.size(), 1u);
+    const auto& both = pieceLabel.pieceAnnotations[0];
+    EXPECT_EQ(both.offset, 237u);
+    EXPECT_EQ(both.flags, 0x11);
+    EXPECT_EQ(both.directionX, -3);
+    EXPECT_EQ(both.directionY, 4);
+    EXPECT_EQ(both.textHeight, 25);
+    EXPECT_EQ(both.text, "A\r\nB");
+}
+
+TEST(PlotFileReaderTest, NegativeCoordinatesDecodeAsTwosComplement)
+{
+    HeaderFields h;
+    h.extents[0] = -2147483647 - 1;
+    h.extents[1] = -1;
+    Bytes bytes = Start(h);
+    Record(bytes, 0x0300, 0);
+    Record(bytes, 0xFFFF, 0);
+    const PlotFile file = Read(bytes);
+    EXPECT_EQ(file.header.extents.lowerLeft.x, -2147483647 - 1);
+    EXPECT_EQ(file.header.extents.lowerLeft.y, -1);
+}
+
+// Each damaged file names the record or field at fault.
+struct Damage
+{
+    const char* what;
+    Bytes bytes;
+    std::uint64_t offset;
+    const char* words; // expected in the message
+};
+
+TEST(PlotFileReaderTest, DamagedFilesAreReportedAtTheFaultyRecordOrField)
+{
+    std::vector<Damage> cases;
+    {
+        Bytes b = OnePiece();
+        b.resize(200);
+        cases.push_back({"truncated inside the outline", b, 185, "runs past the end"});
+    }
+    {
+        Bytes b = OnePiece();
+        b.resize(235);
+        cases.push_back({"truncated inside a record header", b, 233, "truncated record header"});
+    }
+    {
+        Bytes b = EmptyPlot();
+        b.resize(100);
+        cases.push_back({"truncated inside the header", b, 0, "runs past the end"});
+    }
+    cases.push_back({"two bytes", Bytes{0xBE, 0xEF}, 0, "not a generic plot file"});
+    cases.push_back({"empty", Bytes{}, 0, "not a generic plot file"});
+    {
+        Bytes b = OnePiece();
+        b.resize(237);
+        cases.push_back({"no end record", b, 237, "without an end record"});
+    }
+    {
+        Bytes b = OnePiece();
+        SetU16(b, 187, 45);
+        cases.push_back({"polyline length one too long", b, 185, "does not match its 4 points"});
+    }
+    {
+        Bytes b = OnePiece();
+        SetI32(b, 172, 177);
+        cases.push_back({"piece-table offset off by one", b, 172, "recordOffset 177"});
+    }
+    {
+        Bytes b = OnePiece();
+        SetU16(b, 58, 2);
+        cases.push_back({"pieceCount disagrees", b, 58, "pieceCount is 2"});
+    }
+    {
+        Bytes b = LooseLabels();
+        SetU16(b, 54, 3);
+        cases.push_back({"looseAnnotationCount too high", b, 54, "looseAnnotationCount is 3"});
+    }
+    {
+        Bytes b = LooseLabels();
+        SetU16(b, 54, 1);
+        cases.push_back(
+            {"annotation counts short of the records", b, 56, "pieceAnnotationCount is 0"});
+    }
+    {
+        Bytes b = LooseLabels();
+        SetI32(b, 124, 157);
+        cases.push_back(
+            {"loose annotation offset off by one", b, 124, "looseAnnotationOffset is 157"});
+    }
+    {
+        Bytes b = PieceLabel();
+        SetI32(b, 136, -1);
+        cases.push_back({"piece annotation offset missing", b, 136, "pieceAnnotationOffset is -1"});
+    }
+    {
+        Bytes b = EmptyPlot();
+        SetI32(b, 132, 148);
+        cases.push_back({"piece table offset wrong", b, 132, "pieceTableOffset is 148"});
+    }
+    {
+        Bytes b = EmptyPlot();
+        b[4] = 'X';
+        cases.push_back({"wrong magic", b, 4, "magic"});
+    }
+    {
+        Bytes b = EmptyPlot();
+        SetU16(b, 0, 0x0300);
+        cases.push_back({"wrong first record", b, 0, "not a generic plot file"});
+    }
+    {
+        Bytes b = EmptyPlot();
+        SetU16(b, 2, 139);
+        cases.push_back({"header length", b, 0, "header record has length 139"});
+    }
+    {
+        Bytes b = EmptyPlot();
+        SetU16(b, 144, 0x02FF);
+        cases.push_back({"markers swapped", b, 144, "marker record 0x01FF"});
+    }
+    {
+        Bytes b = EmptyPlot();
+        SetU16(b, 154, 10);
+        b.insert(b.begin() + 156, 10, 0);
+        cases.push_back({"piece table not whole entries", b, 152, "not a multiple"});
+    }
+    {
+        Bytes b = EmptyPlot();
+        b[115] = 0;
+        cases.push_back({"flag byte", b, 115, "0xFF"});
+    }
+    {
+        Bytes b = EmptyPlot();
+        SetI32(b, 140, 0);
+        cases.push_back({"unused section slot", b, 140, "slot 6"});
+    }
+    {
+        Bytes b = EmptyPlot();
+        Record(b, 0xFFFF, 0);
+        cases.push_back({"bytes after the end record", b, 160, "4 bytes follow"});
+    }
+    {
+        Bytes b = OnePiece();
+        b[184] = 3;
+        cases.push_back({"line-type code", b, 184, "line-type code 3"});
+    }
+    {
+        Bytes b = OnePiece();
+        SetU16(b, 176, 0x0410);
+        cases.push_back({"section opens with a line type", b, 176, "out of place"});
+    }
+    {
+        Bytes b = OnePiece();
+        SetU16(b, 233, 0x0500);
+        cases.push_back({"section without a piece end", b, 233, "out of place"});
+    }
+    {
+        Bytes b = OnePiece();
+        SetU16(b, 189, 0x0200);
+        cases.push_back({"point-list tag", b, 189, "point-list tag"});
+    }
+    {
+        Bytes b = OnePiece();
+        SetU16(b, 185 + 8 + 10 + 8, 1);
+        cases.push_back({"point field", b, 211, "point 1"});
+    }
+    {
+        Bytes b = LooseLabels();
+        SetU16(b, 158, 34); // record length 33 -> 34
+        cases.push_back({"annotation length", b, 156, "annotation length 34"});
+    }
+    {
+        Bytes b = LooseLabels();
+        b[162] = 0x03; // flags
+        cases.push_back({"annotation flags", b, 162, "unknown bits"});
+    }
+    {
+        Bytes b = LooseLabels();
+        b[190] = 0x0E; // first text byte of the first annotation
+        cases.push_back({"uncleaned text byte", b, 190, "0x0E"});
+    }
+    {
+        Bytes b = LooseLabels();
+        SetU16(b, 193, 0x0301);
+        cases.push_back({"polyline among the annotations", b, 193, "where an annotation"});
+    }
+
+    for (const Damage& damage : cases)
+    {
+        SCOPED_TRACE(damage.what);
+        const PlotFile file = Read(damage.bytes);
+        EXPECT_EQ(file.status, PlotFileStatus::Invalid);
+        EXPECT_EQ(file.problemOffset, damage.offset) << file.problem;
+        EXPECT_NE(file.problem.find(damage.words), std::string::npos) << file.problem;
+    }
+}
+
+TEST(PlotFileReaderTest, DamagedFileKeepsWhatWasDecodedBeforeTheProblem)
+{
+    Bytes b = PieceLabel();
+    b.resize(260); // inside the annotation at 237
+    const PlotFile file = Read(b);
+    EXPECT_EQ(file.status, PlotFileStatus::Invalid);
+    EXPECT_EQ(file.problemOffset, 237u);
+    ASSERT_EQ(file.pieces.size(), 1u);
+    EXPECT_EQ(file.pieces[0].records.size(), 4u);
+    EXPECT_TRUE(file.pieceAnnotations.empty());
+    EXPECT_FALSE(file.hasEnd);
+}
+
+TEST(PlotFileReaderTest, CancelledWriteIsRecognised)
+{
+    const Bytes bytes = CancelledInSecondPiece();
+    ASSERT_EQ(bytes.size(), 347u);
+    const PlotFile file = Read(bytes);
+    EXPECT_EQ(file.status, PlotFileStatus::Cancelled) << file.problemOffset << ": " << file.problem;
+    EXPECT_EQ(file.problemOffset, 347u);
+    EXPECT_NE(file.problem.find("cancelled"), std::string::npos);
+    ASSERT_EQ(file.pieces.size(), 2u);
+    EXPECT_EQ(file.pieces[0].records.size(), 4u);
+    ASSERT_EQ(file.pieces[1].records.size(), 5u);
+    EXPECT_EQ(file.pieces[1].records[4].points.size(), 2u);
+    EXPECT_FALSE(file.hasEnd);
+}
+
+TEST(PlotFileReaderTest, FilesThatOnlyLookCancelledAreDamaged)
+{
+    {
+        SCOPED_TRACE("ends right after the outline: the writer never stops there");
+        Bytes b = CancelledInSecondPiece();
+        b.resize(314);
+        const PlotFile file = Read(b);
+        EXPECT_EQ(file.status, PlotFileStatus::Invalid);
+        EXPECT_EQ(file.problemOffset, 314u);
+        EXPECT_NE(file.problem.find("before its piece end"), std::string::npos) << file.problem;
+    }
+    {
+        SCOPED_TRACE("header already final: a complete file cut short");
+        Bytes b = CancelledInSecondPiece();
+        SetI32(b, 132, 152);
+        const PlotFile file = Read(b);
+        EXPECT_EQ(file.status, PlotFileStatus::Invalid);
+        EXPECT_EQ(file.problemOffset, 192u); // piece 1's recordOffset field
+    }
+    {
+        SCOPED_TRACE("a later entry already has an offset");
+        Bytes b = CancelledInSecondPiece();
+        SetU16(b, 154, 60);
+        SetU16(b, 58, 3);
+        Bytes entry;
+        for (std::int32_t v : {0, 0, 1, 1, 500})
+        {
+            I32(entry, v);
+        }
+        b.insert(b.begin() + 196, entry.begin(), entry.end());
+        SetI32(b, 172, 216);
+        const PlotFile file = Read(b);
+        EXPECT_EQ(file.status, PlotFileStatus::Invalid);
+        EXPECT_EQ(file.problemOffset, b.size());
+    }
+    {
+        SCOPED_TRACE("first-write header on an otherwise complete file");
+        Bytes b = EmptyPlot();
+        SetI32(b, 132, -1);
+        const PlotFile file = Read(b);
+        EXPECT_EQ(file.status, PlotFileStatus::Invalid);
+        EXPECT_EQ(file.problemOffset, 132u);
+    }
+}
+
+TEST(PlotFileReaderTest, FollowOnRecordOfASplitLineIsMarked)
+{
+    HeaderFields h;
+    h.pieceCount = 1;
+    Bytes b = Start(h);
+    Record(b, 0x0300, 20);
+    for (std::int32_t v : {0, 0, 7000, 1, 176})
+    {
+        I32(b, v);
+    }
+    Record(b, 0x0400, 0);
+    Record(b, 0x0410, 1);
+    U8(b, 1);
+    Polyline(b, kSquare);
+    std::vector<std::pair<std::int32_t, std::int32_t>> first;
+    for (std::int32_t i = 0; i < 6553; ++i)
+    {
+        first.emplace_back(i, 0);
+    }
+    Polyline(b, first);
+    Polyline(b, {{6552, 0}, {6553, 1}}); // starts where the full record ended
+    Polyline(b, {{6553, 1}, {0, 0}});    // starts there too, but the one before is not full
+    Record(b, 0x03FF, 0);
+    Record(b, 0xFFFF, 0);
+    const PlotFile file = Read(b);
+    ASSERT_EQ(file.status, PlotFileStatus::Valid) << file.problemOffset << ": " << file.problem;
+    const auto& records = file.pieces[0].records;
+    ASSERT_EQ(records.size(), 7u);
+    EXPECT_FALSE(records[3].continuesPrevious);
+    EXPECT_TRUE(records[4].continuesPrevious);
+    EXPECT_FALSE(records[5].continuesPrevious);
+}
+
+TEST(PlotFileReaderTest, EveryPrefixAndEveryByteFlipIsReadSafely)
+{
+    // Under the sanitizers this is where an out-of-bounds read would show.
+    const Bytes sources[] = {PieceLabel(), CancelledInSecondPiece(), LooseLabels()};
+    for (const Bytes& source : sources)
+    {
+        for (std::size_t size = 0; size < source.size(); ++size)
+        {
+            const PlotFile file = ReadPlotFile(source.data(), size);
+            EXPECT_NE(file.status, PlotFileStatus::Valid) << size;
+            EXPECT_LE(file.problemOffset, size);
+        }
+        for (std::size_t at = 0; at < source.size(); ++at)
+        {
+            Bytes flipped = source;
+            flipped[at] ^= 0xA5;
+            const PlotFile file = Read(flipped);
+            if (file.status != PlotFileStatus::Valid)
+            {
+                EXPECT_FALSE(file.problem.empty()) << at;
+                EXPECT_LE(file.problemOffset, flipped.size()) << at;
+            }
+        }
+    }
+}
+
+TEST(PlotFileReaderTest, LoadReportsFilesThatCannotBeRead)
+{
+    EXPECT_EQ(genplot::LoadPlotFile("/nonexistent/plot.gpf").status, PlotFileStatus::Unreadable);
+    const PlotFile directory = genplot::LoadPlotFile("/");
+    EXPECT_EQ(directory.status, PlotFileStatus::Unreadable);
+    EXPECT_FALSE(directory.problem.empty());
+
+    const char* tmp = std::getenv("GENPLOT_TEST_TMP");
+    const std::string path = std::string(tmp ? tmp : "/tmp") + "/plot_file_reader_load.gpf";
+    const Bytes bytes = OnePiece();
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), out), bytes.size());
+    std::fclose(out);
+    const PlotFile file = genplot::LoadPlotFile(path);
+    std::remove(path.c_str());
+    EXPECT_EQ(file.status, PlotFileStatus::Valid) << file.problem;
+    EXPECT_EQ(file.size, 241u);
+    EXPECT_EQ(file.pieces.size(), 1u);
+}
+
+TEST(PlotFileReaderTest, RecordTypesHaveNames)
+{
+    EXPECT_STREQ(genplot::PlotRecordTypeName(0x0301), "polyline");
+    EXPECT_STREQ(genplot::PlotRecordTypeName(0xEFBE), "header");
+    EXPECT_STREQ(genplot::PlotRecordTypeName(0x1234), "unknown");
+}
