@@ -1,0 +1,46 @@
+#pragma once
+
+#include "platform/progress_ctrl.h"
+
+#include <cstddef>
+#include <cstdio>
+
+namespace genplot::detail
+{
+
+/// Message numbers of the library's string table that dispatch reports.
+enum DispatchMessage : unsigned
+{
+    kDispatchNoError = 0,
+    kDispatchCannotOpenInput = 200,
+    kDispatchCannotOpenOutput = 201,
+    kDispatchNoMemory = 202,
+    kDispatchCopyFailed = 203,
+    kDispatchQueueNotResponding = 204,
+    kDispatchAborted = 205,
+    kDispatchNotAPlotFile = 206,
+};
+
+/// Bytes moved per read and write of the copy.
+inline constexpr std::size_t kCopyBlockSize = 4096;
+/// Longest queue file path, in characters, that the queue client is given.
+inline constexpr std::size_t kQueueFilePathMax = 127;
+
+/// 1 when `input`, open for binary reading at its start, begins with a whole header record
+/// of type 0xEFBE whose body starts with the magic; else 0. The record's length field and
+/// everything after the magic are not examined. Leaves `input` positioned at its start.
+int CheckPlotFileHeader(std::FILE* input);
+
+/// Copies all of `input` from its start to `output` in kCopyBlockSize blocks. With a
+/// `progress` control it sets position 0, then after each block the bytes read so far divided
+/// by one hundredth of the input's size (sent as computed, even above 100), and finally 100.
+/// @return 0 when every byte was read and written, kDispatchCopyFailed when a write fell
+/// short or reading failed before the end of the input.
+int CopyPlotFile(std::FILE* input, std::FILE* output, CProgressCtrl* progress);
+
+/// Writes the base name of `path` (no drive, no directories, no extension; `\` and `/` both
+/// separate directories, the extension starts at the last '.') into `out`, cut to fit
+/// `outSize` bytes with its NUL.
+void SplitBaseName(const char* path, char* out, std::size_t outSize);
+
+} // namespace genplot::detail
