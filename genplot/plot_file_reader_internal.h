@@ -1,0 +1,110 @@
+#pragma once
+
+// The reader's walker, shared by the two sources that hold its parts: the framing records
+// (plot_file_reader.cpp) and the piece and annotation sections (plot_file_reader_sections.cpp).
+
+#include "genplot/byte_order_internal.h"
+#include "genplot/plot_file_reader.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A namespace of its own keeps these short helper names clear of the rest of the library.
+namespace genplot::detail::reader
+{
+
+inline PlotFileBox GetBox(const std::uint8_t* at)
+{
+    PlotFileBox box;
+    box.lowerLeft.x = GetI32(at);
+    box.lowerLeft.y = GetI32(at + 4);
+    box.upperRight.x = GetI32(at + 8);
+    box.upperRight.y = GetI32(at + 12);
+    return box;
+}
+
+/// printf-style formatting of a problem message (at most 255 characters are kept).
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+std::string
+Format(const char* format, ...);
+
+inline unsigned long long Ull(std::uint64_t value)
+{
+    return static_cast<unsigned long long>(value);
+}
+
+constexpr std::uint16_t Type(RecordType type)
+{
+    return static_cast<std::uint16_t>(type);
+}
+
+inline bool IsPenMode(std::uint16_t type)
+{
+    return type == Type(RecordType::PenMode) || type == Type(RecordType::PenModeOff);
+}
+
+/// A record header as found, with its payload (which is known to fit the file).
+struct RecordHead
+{
+    std::uint64_t offset = 0;
+    std::uint16_t type = 0;
+    std::uint16_t length = 0;
+    const std::uint8_t* payload = nullptr;
+};
+
+/// Walks one file front to back and fills a PlotFile. Each Read... step returns false when
+/// the walk must stop: at a problem that leaves nothing after it trustworthy, or at the end
+/// of a cancelled file.
+class PlotFileWalker
+{
+  public:
+    /// `data` must hold `size` bytes and stay valid during Run; `file` receives the result.
+    PlotFileWalker(const std::uint8_t* data, std::size_t size, PlotFile& file)
+        : data_(data), size_(size), file_(file)
+    {
+        file_.size = size;
+    }
+
+    /// Reads the whole file and sets the status.
+    void Run();
+
+  private:
+    // Problems: Fail stops the walk, Note lets it go on; the first problem met is kept.
+    bool Fail(std::uint64_t offset, const std::string& message);
+    void Note(std::uint64_t offset, const std::string& message);
+    bool Fits(std::uint64_t at, std::uint64_t count) const;
+    // Reads the record at the current position and moves past it, once it is known to fit.
+    bool ReadRecord(RecordHead& head);
+    bool ExpectLength(const RecordHead& head, std::uint32_t length);
+    // One step per part of the file, in file order.
+    bool ReadHeader();
+    void CheckHeaderConstants(const std::uint8_t* body);
+    static std::uint64_t SlotOffset(std::uint32_t slot);
+    bool ReadMarkers();
+    bool ReadPieceTable();
+    bool ReadEnd();
+    void CheckHeaderAgainstSections();
+    void CheckSectionOffset(std::uint32_t slot, const char* name,
+                            const std::vector<PlotFileAnnotation>& section);
+    bool ReadPieceSections();
+    bool ReadPieceSection(std::size_t index);
+    bool CheckSectionOrder(std::size_t index, const RecordHead& head, std::uint16_t previous,
+                           std::size_t position);
+    bool ReadPolyline(const RecordHead& head, PlotPieceRecord& record,
+                      const PlotPieceRecord* previous);
+    bool EndInsideSection(std::size_t index, std::size_t lines);
+    bool ReadAnnotations();
+    bool ReadAnnotation(const RecordHead& head, PlotFileAnnotation& annotation);
+
+    const std::uint8_t* data_;
+    std::uint64_t size_;
+    PlotFile& file_;
+    std::uint64_t pos_ = 0;
+    bool problemFound_ = false;
+    bool firstWriteHeader_ = false;
+};
+
+} // namespace genplot::detail::reader
