@@ -40,4 +40,9 @@ unsigned long AllocationCount() noexcept
     return allocations;
 }
 
+std::size_t PooledFreeBytes() noexcept
+{
+    return 0;
+}
+
 } // namespace genplot::detail

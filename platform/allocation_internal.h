@@ -19,5 +19,8 @@ void Free(void* block, std::size_t size) noexcept;
 void FailAllocationAfter(long n) noexcept;
 /// Number of allocations made on this thread since it started (for loops over N in tests).
 unsigned long AllocationCount() noexcept;
+/// Bytes this thread's allocation path holds for reuse: taken from the system allocator but
+/// handed out to no one. Lets a measurement of the heap tell what a plot really occupies.
+std::size_t PooledFreeBytes() noexcept;
 
 } // namespace genplot::detail

@@ -1,0 +1,14 @@
+#include "bench/bench_support.h"
+
+#include <benchmark/benchmark.h>
+
+int main(int argc, char** argv)
+{
+    genplot::bench::PinLibrarySettings();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

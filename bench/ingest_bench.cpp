@@ -1,0 +1,167 @@
+// Ingest and routing, teardown and memory, against a framework-style list of heap points
+// built and torn down with nothing else going on.
+
+#include "bench/bench_support.h"
+#include "bench/workload.h"
+
+#include "geometry/coord.h"
+#include "platform/ob_list.h"
+#include "plotinfo/plot_info.h"
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+namespace genplot::bench
+{
+namespace
+{
+
+// Every stroke of the workload through AddPoint and CheckForClosure.
+void BM_Ingest(benchmark::State& state)
+{
+    const Workload& work = StandardWorkload();
+    StageClock clock;
+    for (auto _ : state)
+    {
+        auto plot = std::make_unique<CPlotInfo>();
+        InitializePlot(work, *plot);
+        clock.Start();
+        FeedStrokes(work, *plot);
+        state.SetIterationTime(clock.Stop());
+        benchmark::DoNotOptimize(plot->pieces.GetCount());
+    }
+    SetPointRate(state, static_cast<double>(work.points.size()));
+}
+
+// The floor: one list per stroke, one heap point per point, in the library's own list and
+// point types, nothing else.
+struct FrameworkLists
+{
+    std::vector<CObList*> lists;
+    ~FrameworkLists()
+    {
+        for (CObList* list : lists)
+        {
+            while (!list->IsEmpty())
+                delete list->RemoveHead();
+            delete list;
+        }
+    }
+};
+
+void BuildFrameworkLists(const Workload& work, FrameworkLists& out)
+{
+    const Point* points = work.points.data();
+    for (const Stroke& stroke : work.strokes)
+    {
+        auto* list = new CObList(10);
+        out.lists.push_back(list);
+        const Point* end = points + stroke.first + stroke.count;
+        for (const Point* p = points + stroke.first; p != end; ++p)
+            list->AddTail(new CCoord(p->x, p->y));
+    }
+}
+
+void BM_FloorFrameworkList(benchmark::State& state)
+{
+    const Workload& work = StandardWorkload();
+    StageClock clock;
+    for (auto _ : state)
+    {
+        FrameworkLists built;
+        built.lists.reserve(work.strokes.size());
+        clock.Start();
+        BuildFrameworkLists(work, built);
+        state.SetIterationTime(clock.Stop());
+    }
+    SetPointRate(state, static_cast<double>(work.points.size()));
+}
+
+// Destroying a finalised plot: every piece, line, label and point.
+void BM_Teardown(benchmark::State& state)
+{
+    const Workload& work = StandardWorkload();
+    StageClock clock;
+    std::uint64_t stored = 0;
+    for (auto _ : state)
+    {
+        auto plot = std::make_unique<CPlotInfo>();
+        BuildPlot(work, *plot);
+        plot->FinalizePlotInfo();
+        stored = CountStoredPoints(*plot);
+        clock.Start();
+        plot.reset();
+        state.SetIterationTime(clock.Stop());
+    }
+    SetPointRate(state, static_cast<double>(stored));
+}
+
+void BM_FloorListTeardown(benchmark::State& state)
+{
+    const Workload& work = StandardWorkload();
+    StageClock clock;
+    for (auto _ : state)
+    {
+        auto built = std::make_unique<FrameworkLists>();
+        built->lists.reserve(work.strokes.size());
+        BuildFrameworkLists(work, *built);
+        clock.Start();
+        built.reset();
+        state.SetIterationTime(clock.Stop());
+    }
+    SetPointRate(state, static_cast<double>(work.points.size()));
+}
+
+// Heap growth from an empty plot to the finalised one, sampled after each stage, per point
+// the plot holds at the end. Labels and pieces are included: they are part of what a point
+// costs in a real plot.
+void BM_MemoryPerPoint(benchmark::State& state)
+{
+    const Workload& work = StandardWorkload();
+    StageClock clock;
+    double perPoint = 0;
+    double perPointFloor = 0;
+    for (auto _ : state)
+    {
+        clock.Start();
+        std::uint64_t before = HeapBytesInUse();
+        auto plot = std::make_unique<CPlotInfo>();
+        InitializePlot(work, *plot);
+        FeedStrokes(work, *plot);
+        std::uint64_t peak = HeapBytesInUse();
+        AppendLabels(work, *plot);
+        peak = std::max(peak, HeapBytesInUse());
+        plot->FinalizePlotInfo();
+        peak = std::max(peak, HeapBytesInUse());
+        std::uint64_t stored = CountStoredPoints(*plot);
+        plot.reset();
+        perPoint = static_cast<double>(peak - before) / static_cast<double>(stored);
+
+        std::uint64_t floorBefore = HeapBytesInUse();
+        {
+            FrameworkLists built;
+            built.lists.reserve(work.strokes.size());
+            std::uint64_t vectorBytes = HeapBytesInUse() - floorBefore;
+            BuildFrameworkLists(work, built);
+            perPointFloor = static_cast<double>(HeapBytesInUse() - floorBefore - vectorBytes) /
+                            static_cast<double>(work.points.size());
+        }
+        state.SetIterationTime(clock.Stop());
+    }
+    if (HeapBytesInUse() == 0)
+        state.SkipWithError("this C library cannot report heap use");
+    state.counters["bytes_per_point"] = perPoint;
+    state.counters["floor_bytes_per_point"] = perPointFloor;
+}
+
+BENCHMARK(BM_Ingest)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FloorFrameworkList)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Teardown)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FloorListTeardown)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MemoryPerPoint)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+
+} // namespace
+} // namespace genplot::bench
