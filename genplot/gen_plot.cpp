@@ -339,7 +339,7 @@ int CGenPlot::write_plot_file(FILE* file, CPlotInfo* plotInfo, CPlotConfig*,
     PutSectionOffset(header, header::kPieceAnnotationSlot, count > 0 ? offset : kAbsentOffset);
 
     if (!WriteEmptyRecord(file, RecordType::End) || !SeekTo(file, headerBody) ||
-        std::fwrite(header, 1, kHeaderBodySize, file) != kHeaderBodySize)
+        !WriteRaw(file, header, kHeaderBodySize))
     {
         return 0;
     }

@@ -44,7 +44,9 @@ bool RecordBuffer::Flush()
 {
     if (used_ > 0 && !failed_)
     {
-        failed_ = std::fwrite(data_, 1, used_, file_) != used_;
+        // glibc's fwrite reports a full count when the stream's own flush fails (it counts
+        // the bytes as buffered); only the stream's error flag tells.
+        failed_ = std::fwrite(data_, 1, used_, file_) != used_ || std::ferror(file_) != 0;
     }
     used_ = 0;
     return !failed_;
@@ -158,6 +160,11 @@ bool ToOffset(long position, std::int32_t* offset)
     }
     *offset = static_cast<std::int32_t>(position);
     return true;
+}
+
+bool WriteRaw(std::FILE* file, const std::uint8_t* data, std::size_t size)
+{
+    return std::fwrite(data, 1, size, file) == size && std::ferror(file) == 0;
 }
 
 bool SeekTo(std::FILE* file, long position)

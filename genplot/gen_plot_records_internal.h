@@ -60,5 +60,7 @@ bool Tell(std::FILE* file, long* position);
 /// The position as a file offset field; false when it does not fit the field's 32 bits.
 bool ToOffset(long position, std::int32_t* offset);
 bool SeekTo(std::FILE* file, long position);
+/// Bytes already in file layout, in one write; false when any of them was refused.
+bool WriteRaw(std::FILE* file, const std::uint8_t* data, std::size_t size);
 
 } // namespace genplot::detail

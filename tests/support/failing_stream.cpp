@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-FailingStream::FailingStream(StreamFaults faults) : faults_(faults)
+FailingStream::FailingStream(StreamFaults faults) : faults_(faults), position_(faults.startPosition)
 {
     cookie_io_functions_t functions{};
     functions.write = &Write;
@@ -32,12 +32,13 @@ ssize_t FailingStream::Write(void* cookie, const char* data, size_t size)
         ++self->failedWrites_;
         return -1;
     }
-    const auto end = static_cast<std::size_t>(self->position_ + count);
+    const long at = self->position_ - self->faults_.startPosition;
+    const auto end = static_cast<std::size_t>(at + count);
     if (self->bytes_.size() < end)
     {
         self->bytes_.resize(end);
     }
-    std::copy(data, data + size, self->bytes_.begin() + self->position_);
+    std::copy(data, data + size, self->bytes_.begin() + at);
     self->position_ += count;
     self->written_ += count;
     return static_cast<ssize_t>(size);
@@ -48,8 +49,8 @@ int FailingStream::Seek(void* cookie, off64_t* offset, int whence)
     auto* self = static_cast<FailingStream*>(cookie);
     if (whence == SEEK_CUR && *offset == 0)
     {
-        if (self->faults_.tellsBeforeFailure >= 0 &&
-            self->tells_++ >= self->faults_.tellsBeforeFailure)
+        const int tell = self->tells_++;
+        if (self->faults_.tellsBeforeFailure >= 0 && tell >= self->faults_.tellsBeforeFailure)
         {
             ++self->failedTells_;
             return -1;
@@ -57,7 +58,8 @@ int FailingStream::Seek(void* cookie, off64_t* offset, int whence)
         *offset = self->position_;
         return 0;
     }
-    if (self->faults_.seeksBeforeFailure >= 0 && self->seeks_++ >= self->faults_.seeksBeforeFailure)
+    const int seek = self->seeks_++;
+    if (self->faults_.seeksBeforeFailure >= 0 && seek >= self->faults_.seeksBeforeFailure)
     {
         ++self->failedSeeks_;
         return -1;
@@ -69,10 +71,10 @@ int FailingStream::Seek(void* cookie, off64_t* offset, int whence)
     }
     else if (whence == SEEK_END)
     {
-        base = static_cast<long>(self->bytes_.size());
+        base = self->faults_.startPosition + static_cast<long>(self->bytes_.size());
     }
     const long target = base + static_cast<long>(*offset);
-    if (target < 0)
+    if (target < self->faults_.startPosition)
     {
         return -1;
     }

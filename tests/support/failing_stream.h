@@ -13,6 +13,9 @@ struct StreamFaults
     int seeksBeforeFailure = -1;
     /// This many position queries (a seek of 0 from the current position) succeed.
     int tellsBeforeFailure = -1;
+    /// Where the stream starts, as ftell reports it; bytes before it do not exist. Lets a test
+    /// reach positions past 2 GiB without writing them.
+    long startPosition = 0;
 };
 
 /// An in-memory, seekable C stream (glibc fopencookie) whose writes, seeks or position
@@ -31,10 +34,24 @@ class FailingStream
     {
         return file_;
     }
-    /// What has been written so far, by position.
+    /// What has been written so far, from the start position on.
     const std::vector<std::uint8_t>& bytes() const
     {
         return bytes_;
+    }
+    /// Bytes accepted by all writes together, rewrites included.
+    long bytesWritten() const
+    {
+        return written_;
+    }
+    /// Repositioning seeks and position queries that reached the stream, failed ones included.
+    int seekCount() const
+    {
+        return seeks_;
+    }
+    int tellCount() const
+    {
+        return tells_;
     }
     int failedWrites() const
     {
