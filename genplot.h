@@ -20,6 +20,7 @@
 #include "platform/plot_queue.h"
 #include "platform/point.h"
 #include "platform/progress_ctrl.h"
+#include "platform/registry.h"
 #include "platform/win_types.h"
 #include "platform/window.h"
 #include "plotinfo/plot_config.h"
