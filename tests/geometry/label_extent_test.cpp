@@ -52,10 +52,12 @@ TEST(LabelExtentTest, QuarterTurnAndZeroDirection)
 
 TEST(LabelExtentTest, QuarterTurnTruncatesValuesJustBelowAnInteger)
 {
-    // At y = 1 the turned top corner lands at 1000.9999999999999: truncation keeps 1000.
-    // Fused multiply-add or reordered arithmetic would round it up to 1001.
-    Box box = Extent(0, 1, 0, 10000, 1, "A", 1000);
-    EXPECT_EQ(box.ury, 1000);
+    // Off the origin, cos(pi/2) is not 0 and the turned corners land a hair beside integers
+    // and halves (-999.9999999999999, 500.00000000000006 ...). The expected boxes follow the
+    // arithmetic step by step, each operation rounded on its own; contracting a multiply and
+    // an add into one fused operation moves some of them across the integer.
+    EXPECT_EQ(Extent(0, 1, 0, 10000, 1, "A", 1000), (Box{-999, 0, 500, 1000}));
+    EXPECT_EQ(Extent(3, 1, 0, 10000, 2, "A", 1000), (Box{-496, 1, 1003, 1001}));
 }
 
 TEST(LabelExtentTest, EmptyTextIsOnePoint)
