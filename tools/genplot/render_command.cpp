@@ -1,0 +1,103 @@
+#include "genplot/plot_file_reader.h"
+#include "tools/genplot/commands.h"
+#include "tools/genplot/svg_writer.h"
+
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <string>
+
+// genplot render FILE -o OUT.svg: draws a plot file as SVG. The picture is written under a
+// temporary name beside OUT.svg and renamed only when complete, so a failure never leaves a
+// half picture under the name the user gave.
+
+namespace genplot::tool
+{
+namespace
+{
+
+struct RenderOptions
+{
+    std::string input;
+    std::string output;
+    SvgOptions svg;
+    bool allowCancelled = false;
+};
+
+// Exit codes shared with dump and verify.
+constexpr int kExitInvalid = 1;
+constexpr int kExitCancelled = 2;
+constexpr int kExitUnreadable = 3;
+constexpr int kExitOutputFailed = 4;
+
+void RunRender(const RenderOptions& options)
+{
+    const PlotFile plot = LoadPlotFile(options.input);
+    switch (plot.status)
+    {
+    case PlotFileStatus::Valid:
+        break;
+    case PlotFileStatus::Unreadable:
+        std::cerr << plot.problem << '\n';
+        throw CLI::RuntimeError(kExitUnreadable);
+    case PlotFileStatus::Invalid:
+        std::cerr << plot.problemOffset << ": " << plot.problem << '\n';
+        throw CLI::RuntimeError(kExitInvalid);
+    case PlotFileStatus::Cancelled:
+        std::cerr << plot.problemOffset << ": " << plot.problem << '\n';
+        if (!options.allowCancelled)
+        {
+            std::cerr << "not rendered; --allow-cancelled draws what was written\n";
+            throw CLI::RuntimeError(kExitCancelled);
+        }
+        break;
+    }
+
+    const std::string temporary =
+        options.output + ".tmp-" +
+        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+    bool written = false;
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (out)
+        {
+            WritePlotSvg(plot, options.svg, out);
+            out.flush();
+            written = static_cast<bool>(out);
+        }
+    }
+    if (!written || std::rename(temporary.c_str(), options.output.c_str()) != 0)
+    {
+        std::remove(temporary.c_str());
+        std::cerr << "cannot write " << options.output << '\n';
+        throw CLI::RuntimeError(kExitOutputFailed);
+    }
+}
+
+} // namespace
+
+void AddRenderCommand(CLI::App& app)
+{
+    auto options = std::make_shared<RenderOptions>();
+    CLI::App* command = app.add_subcommand("render", "Draw a plot file as an SVG picture");
+    command->footer("Pieces are drawn with their outlines and lines, each pen of a piece in its "
+                    "own colour, broken line types dashed; labels are placed and turned as "
+                    "their extents say; y points up.\nExit status: 0 drawn, 1 not a sound plot "
+                    "file, 2 cancelled file (see --allow-cancelled), 3 cannot read FILE, 4 "
+                    "cannot write the picture.\n");
+    command->add_option("FILE", options->input, "Plot file to draw")->required();
+    command->add_option("-o,--output", options->output, "SVG file to write")->required();
+    command->add_option("--size", options->svg.size, "Pixel size of the picture's longer side")
+        ->check(CLI::Range(1, 100000))
+        ->capture_default_str();
+    command->add_flag("--boxes", options->svg.boxes,
+                      "Also draw piece boxes and label extents as dotted rectangles");
+    command->add_flag("--allow-cancelled", options->allowCancelled,
+                      "Draw what a cancelled file holds instead of refusing it");
+    command->callback([options] { RunRender(*options); });
+}
+
+} // namespace genplot::tool
