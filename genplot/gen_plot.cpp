@@ -351,8 +351,15 @@ int CGenPlot::write_plot_file(FILE* file, CPlotInfo* plotInfo, CPlotConfig*,
 int CGenPlot::write_annotation(CLabel* label, FILE* file)
 {
     char text[kMaxAnnotationText + 1];
-    std::strncpy(text, label->text.GetString(), sizeof text);
-    text[kMaxAnnotationText] = '\0';
+    // At most the first 511 bytes of the text, up to its first NUL, and always a terminator.
+    const char* source = label->text.GetString();
+    std::size_t copied = 0;
+    while (copied < kMaxAnnotationText && source[copied] != '\0')
+    {
+        text[copied] = source[copied];
+        ++copied;
+    }
+    text[copied] = '\0';
     const int textLength = clean_annotation_text(text);
 
     std::uint8_t flags = 0;
