@@ -1,7 +1,37 @@
 #include "platform/allocation_internal.h"
 #include "platform/exception.h"
 
+#include <cstdint>
 #include <cstdlib>
+#include <mutex>
+
+// A plot is millions of 16-byte points and 248-byte list node blocks, made and freed one at a
+// time on the host's thread. The general-purpose heap spends a 16-byte header on each and
+// takes a lock-free but branchy path; here the small sizes come from per-thread pools
+// instead: one free list per size class, refilled from 64 KiB chunks.
+//
+// Size classes are multiples of 8 bytes up to 256. A block is aligned to the largest power of
+// two that divides its class size, up to 16, which is all any object of that size can need.
+// Larger requests go to the general heap.
+//
+// A block freed on another thread than the one that made it joins that thread's free list:
+// blocks only move between lists, each list belongs to one thread, so nothing is shared.
+// Chunks are never handed back to the system (a plot's memory is reused by the next plot);
+// when a thread ends, its free blocks go to a shared reserve that other threads draw from.
+//
+// Under AddressSanitizer every request goes to the general heap, so that use-after-free and
+// overflows of framework objects stay visible to it.
+
+#if defined(__SANITIZE_ADDRESS__)
+#define GENPLOT_POOL_ENABLED 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define GENPLOT_POOL_ENABLED 0
+#endif
+#endif
+#if !defined(GENPLOT_POOL_ENABLED)
+#define GENPLOT_POOL_ENABLED 1
+#endif
 
 namespace genplot::detail
 {
@@ -12,6 +42,149 @@ namespace
 thread_local long failCountdown = 0;
 thread_local unsigned long allocations = 0;
 
+#if GENPLOT_POOL_ENABLED
+
+constexpr std::size_t kGranule = 8;
+constexpr std::size_t kLargestPooled = 256;
+constexpr std::size_t kClassCount = kLargestPooled / kGranule;
+constexpr std::size_t kChunkBytes = 64 * 1024;
+constexpr std::size_t kRunBytes = 4 * 1024; // carved into a class's free list at a time
+
+struct FreeBlock
+{
+    FreeBlock* next;
+};
+
+std::size_t ClassOf(std::size_t size)
+{
+    return size == 0 ? 0 : (size - 1) / kGranule;
+}
+
+std::size_t ClassBytes(std::size_t sizeClass)
+{
+    return (sizeClass + 1) * kGranule;
+}
+
+struct Pool
+{
+    FreeBlock* free[kClassCount];
+    char* carve; // unused tail of the newest chunk
+    char* carveEnd;
+    std::size_t heldBytes; // on the free lists and in the unused tail
+};
+
+// Constant-initialised and trivially destructible: the fast path needs no guard. `PoolOwner`
+// below hands the blocks on when the thread ends.
+thread_local Pool pool = {};
+
+// Blocks of threads that have ended, for any thread to take.
+struct Reserve
+{
+    std::mutex lock;
+    FreeBlock* free[kClassCount] = {};
+    std::size_t heldBytes = 0;
+};
+
+Reserve& SharedReserve()
+{
+    static Reserve* reserve = new Reserve; // never destroyed: threads may end after main
+    return *reserve;
+}
+
+struct PoolOwner
+{
+    bool active = false;
+    ~PoolOwner()
+    {
+        Reserve& reserve = SharedReserve();
+        std::lock_guard<std::mutex> guard(reserve.lock);
+        for (std::size_t c = 0; c < kClassCount; ++c)
+        {
+            while (pool.free[c] != nullptr)
+            {
+                FreeBlock* block = pool.free[c];
+                pool.free[c] = block->next;
+                block->next = reserve.free[c];
+                reserve.free[c] = block;
+                reserve.heldBytes += ClassBytes(c);
+            }
+        }
+        // The chunk's unused tail is too irregular to share; it stays where it is.
+        pool.heldBytes = 0;
+    }
+};
+
+thread_local PoolOwner poolOwner;
+
+bool TakeFromReserve(std::size_t sizeClass)
+{
+    Reserve& reserve = SharedReserve();
+    std::lock_guard<std::mutex> guard(reserve.lock);
+    FreeBlock* taken = reserve.free[sizeClass];
+    if (taken == nullptr)
+        return false;
+    std::size_t bytes = ClassBytes(sizeClass);
+    std::size_t count = 0;
+    FreeBlock* last = taken;
+    for (; last->next != nullptr; last = last->next)
+        ++count;
+    ++count;
+    reserve.free[sizeClass] = nullptr;
+    reserve.heldBytes -= count * bytes;
+    last->next = pool.free[sizeClass];
+    pool.free[sizeClass] = taken;
+    pool.heldBytes += count * bytes;
+    return true;
+}
+
+// Fills the class's empty free list: from the reserve of ended threads, else a run carved
+// from the newest chunk, else a new chunk.
+void Refill(std::size_t sizeClass)
+{
+    if (!poolOwner.active)
+        poolOwner.active = true; // first touch registers the hand-over at thread end
+    if (TakeFromReserve(sizeClass))
+        return;
+    std::size_t bytes = ClassBytes(sizeClass);
+    std::size_t alignment = bytes % 16 == 0 ? 16 : 8;
+    auto aligned = [alignment](char* at) {
+        auto address = reinterpret_cast<std::uintptr_t>(at);
+        return reinterpret_cast<char*>((address + alignment - 1) & ~(alignment - 1));
+    };
+    char* start = pool.carve != nullptr ? aligned(pool.carve) : nullptr;
+    if (start == nullptr || start + bytes > pool.carveEnd)
+    {
+        char* chunk = static_cast<char*>(std::malloc(kChunkBytes));
+        if (chunk == nullptr)
+            AfxThrowMemoryException();
+        // The old tail is dropped: it is smaller than one block of this class.
+        if (pool.carve != nullptr)
+            pool.heldBytes -= static_cast<std::size_t>(pool.carveEnd - pool.carve);
+        pool.carve = chunk;
+        pool.carveEnd = chunk + kChunkBytes;
+        pool.heldBytes += kChunkBytes;
+        start = aligned(chunk);
+    }
+    std::size_t room = static_cast<std::size_t>(pool.carveEnd - start) / bytes;
+    std::size_t count = kRunBytes / bytes;
+    if (count == 0)
+        count = 1;
+    if (count > room)
+        count = room;
+    // Alignment padding skipped over is lost with the tail.
+    pool.heldBytes -= static_cast<std::size_t>(start - pool.carve);
+    // Link in reverse so the list hands the blocks out in address order.
+    for (std::size_t i = count; i-- > 0;)
+    {
+        auto* block = reinterpret_cast<FreeBlock*>(start + i * bytes);
+        block->next = pool.free[sizeClass];
+        pool.free[sizeClass] = block;
+    }
+    pool.carve = start + count * bytes;
+}
+
+#endif // GENPLOT_POOL_ENABLED
+
 } // namespace
 
 void* Allocate(std::size_t size)
@@ -19,14 +192,41 @@ void* Allocate(std::size_t size)
     ++allocations;
     if (failCountdown > 0 && --failCountdown == 0)
         AfxThrowMemoryException();
+#if GENPLOT_POOL_ENABLED
+    if (size <= kLargestPooled)
+    {
+        std::size_t sizeClass = ClassOf(size);
+        if (pool.free[sizeClass] == nullptr)
+            Refill(sizeClass);
+        FreeBlock* block = pool.free[sizeClass];
+        pool.free[sizeClass] = block->next;
+        pool.heldBytes -= ClassBytes(sizeClass);
+        return block;
+    }
+#endif
     void* block = std::malloc(size == 0 ? 1 : size);
     if (block == nullptr)
         AfxThrowMemoryException();
     return block;
 }
 
-void Free(void* block, std::size_t /*size*/) noexcept
+void Free(void* block, std::size_t size) noexcept
 {
+    if (block == nullptr)
+        return;
+#if GENPLOT_POOL_ENABLED
+    if (size <= kLargestPooled)
+    {
+        std::size_t sizeClass = ClassOf(size);
+        auto* freed = static_cast<FreeBlock*>(block);
+        freed->next = pool.free[sizeClass];
+        pool.free[sizeClass] = freed;
+        pool.heldBytes += ClassBytes(sizeClass);
+        return;
+    }
+#else
+    (void)size;
+#endif
     std::free(block);
 }
 
@@ -42,7 +242,13 @@ unsigned long AllocationCount() noexcept
 
 std::size_t PooledFreeBytes() noexcept
 {
+#if GENPLOT_POOL_ENABLED
+    Reserve& reserve = SharedReserve();
+    std::lock_guard<std::mutex> guard(reserve.lock);
+    return pool.heldBytes + reserve.heldBytes;
+#else
     return 0;
+#endif
 }
 
 } // namespace genplot::detail
