@@ -38,10 +38,6 @@ namespace genplot::detail
 namespace
 {
 
-// Per thread, so a host that assembles plots on several threads never races on the hook.
-thread_local long failCountdown = 0;
-thread_local unsigned long allocations = 0;
-
 #if GENPLOT_POOL_ENABLED
 
 constexpr std::size_t kGranule = 8;
@@ -73,9 +69,35 @@ struct Pool
     std::size_t heldBytes; // on the free lists and in the unused tail
 };
 
-// Constant-initialised and trivially destructible: the fast path needs no guard. `PoolOwner`
-// below hands the blocks on when the thread ends.
-thread_local Pool pool = {};
+#endif // GENPLOT_POOL_ENABLED
+
+// Everything the allocation path keeps per thread, in one place so that a call looks the
+// thread's storage up once. Per thread, so a host that assembles plots on several threads
+// never races on the hook. Constant-initialised and trivially destructible: the fast path needs
+// no guard (`PoolOwner` below hands the pooled blocks on when the thread ends).
+struct ThreadState
+{
+    long failCountdown;
+    unsigned long allocations;
+#if GENPLOT_POOL_ENABLED
+    Pool pool;
+#endif
+};
+
+thread_local ThreadState state = {};
+
+// The calling thread's state, looked up once per call. In a shared library every lookup is a
+// call into the dynamic linker, and compilers otherwise repeat it at each use.
+inline ThreadState* CurrentThread()
+{
+    ThreadState* thread = &state;
+#if defined(__GNUC__)
+    asm("" : "+r"(thread));
+#endif
+    return thread;
+}
+
+#if GENPLOT_POOL_ENABLED
 
 // Blocks of threads that have ended, for any thread to take.
 struct Reserve
@@ -96,6 +118,7 @@ struct PoolOwner
     bool active = false;
     ~PoolOwner()
     {
+        Pool& pool = state.pool;
         Reserve& reserve = SharedReserve();
         std::lock_guard<std::mutex> guard(reserve.lock);
         for (std::size_t c = 0; c < kClassCount; ++c)
@@ -116,7 +139,7 @@ struct PoolOwner
 
 thread_local PoolOwner poolOwner;
 
-bool TakeFromReserve(std::size_t sizeClass)
+bool TakeFromReserve(Pool& pool, std::size_t sizeClass)
 {
     Reserve& reserve = SharedReserve();
     std::lock_guard<std::mutex> guard(reserve.lock);
@@ -138,12 +161,12 @@ bool TakeFromReserve(std::size_t sizeClass)
 }
 
 // Fills the class's empty free list: from the reserve of ended threads, else a run carved
-// from the newest chunk, else a new chunk.
-void Refill(std::size_t sizeClass)
+// from the newest chunk, else a new chunk. Kept out of line, so the fast path stays small.
+[[gnu::noinline, gnu::cold]] void Refill(Pool& pool, std::size_t sizeClass)
 {
     if (!poolOwner.active)
         poolOwner.active = true; // first touch registers the hand-over at thread end
-    if (TakeFromReserve(sizeClass))
+    if (TakeFromReserve(pool, sizeClass))
         return;
     std::size_t bytes = ClassBytes(sizeClass);
     std::size_t alignment = bytes % 16 == 0 ? 16 : 8;
@@ -189,15 +212,17 @@ void Refill(std::size_t sizeClass)
 
 void* Allocate(std::size_t size)
 {
-    ++allocations;
-    if (failCountdown > 0 && --failCountdown == 0)
+    ThreadState& thread = *CurrentThread();
+    ++thread.allocations;
+    if (thread.failCountdown > 0 && --thread.failCountdown == 0)
         AfxThrowMemoryException();
 #if GENPLOT_POOL_ENABLED
     if (size <= kLargestPooled)
     {
+        Pool& pool = thread.pool;
         std::size_t sizeClass = ClassOf(size);
         if (pool.free[sizeClass] == nullptr)
-            Refill(sizeClass);
+            Refill(pool, sizeClass);
         FreeBlock* block = pool.free[sizeClass];
         pool.free[sizeClass] = block->next;
         pool.heldBytes -= ClassBytes(sizeClass);
@@ -217,6 +242,7 @@ void Free(void* block, std::size_t size) noexcept
 #if GENPLOT_POOL_ENABLED
     if (size <= kLargestPooled)
     {
+        Pool& pool = CurrentThread()->pool;
         std::size_t sizeClass = ClassOf(size);
         auto* freed = static_cast<FreeBlock*>(block);
         freed->next = pool.free[sizeClass];
@@ -232,12 +258,12 @@ void Free(void* block, std::size_t size) noexcept
 
 void FailAllocationAfter(long n) noexcept
 {
-    failCountdown = n > 0 ? n : 0;
+    state.failCountdown = n > 0 ? n : 0;
 }
 
 unsigned long AllocationCount() noexcept
 {
-    return allocations;
+    return state.allocations;
 }
 
 std::size_t PooledFreeBytes() noexcept
@@ -245,7 +271,7 @@ std::size_t PooledFreeBytes() noexcept
 #if GENPLOT_POOL_ENABLED
     Reserve& reserve = SharedReserve();
     std::lock_guard<std::mutex> guard(reserve.lock);
-    return pool.heldBytes + reserve.heldBytes;
+    return state.pool.heldBytes + reserve.heldBytes;
 #else
     return 0;
 #endif
