@@ -147,19 +147,21 @@ unsigned Deliver(const CString& inputPath, const CString& destination, CProgress
 
 int CopyPlotFile(std::FILE* input, std::FILE* output, CProgressCtrl* progress)
 {
-    std::fseek(input, 0, SEEK_END);
-    const long size = std::ftell(input);
-    std::fseek(input, 0, SEEK_SET);
-    // A file that passed the header check has at least 144 bytes; a smaller or unmeasurable
-    // one must not divide by zero.
+    // A stream that cannot be measured and rewound (a pipe) has already lost the header to the
+    // check: copying the rest would deliver a file without its first record.
+    long size = -1;
+    const bool rewound = std::fseek(input, 0, SEEK_END) == 0 && (size = std::ftell(input)) >= 0 &&
+                         std::fseek(input, 0, SEEK_SET) == 0;
+    // A file that passed the header check has at least 144 bytes; a smaller one must not
+    // divide by zero.
     const long long unit = size / 100 > 0 ? size / 100 : 1;
     if (progress != nullptr)
         progress->SetPos(0);
 
-    int result = 0;
+    int result = rewound ? 0 : static_cast<int>(kDispatchCopyFailed);
     unsigned char block[kCopyBlockSize];
     long long copied = 0;
-    while (!std::feof(input))
+    while (result == 0 && !std::feof(input))
     {
         const std::size_t got = std::fread(block, 1, sizeof block, input);
         if (got == 0)

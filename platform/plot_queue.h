@@ -55,8 +55,8 @@ class GENPLOT_API CPlotterQueue
 {
   public:
     /// Connects to the queue file `queueFile` (host notation: a drive-letter path maps to the
-    /// drive's folder). `createMode` 1 creates the queue file when it is missing; 0 requires it
-    /// to exist. The folder that holds it must exist either way. A failure shows in
+    /// drive's folder). `createMode` 1 creates the queue file when it is missing; any other value
+    /// requires it to exist. The folder that holds it must exist either way. A failure shows in
     /// `responseState`.
     CPlotterQueue(const char* queueFile, int createMode);
     /// Closes the connection.

@@ -243,6 +243,26 @@ TEST(CopyPlotFileTest, ShortWriteStopsTheCopy)
     EXPECT_GE(output.failedWrites(), 1);
 }
 
+TEST(CopyPlotFileTest, StreamThatCannotRewindIsNotCopied)
+{
+    // Over a pipe the header check cannot seek back, so its 144 bytes are gone.
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    const std::vector<std::uint8_t> plot = PlotFileBytes(300);
+    ASSERT_EQ(write(pipeEnds[1], plot.data(), plot.size()), 300);
+    close(pipeEnds[1]);
+    std::FILE* input = fdopen(pipeEnds[0], "rb");
+    ASSERT_NE(input, nullptr);
+    EXPECT_EQ(genplot::detail::CheckPlotFileHeader(input), 1);
+    FailingStream output(StreamFaults{});
+    RecordingWindow window;
+    EXPECT_EQ(genplot::detail::CopyPlotFile(input, output.file(), window.progress()),
+              genplot::detail::kDispatchCopyFailed);
+    EXPECT_TRUE(output.bytes().empty());
+    EXPECT_EQ(window.Positions(), (std::vector<long>{0, 100}));
+    std::fclose(input);
+}
+
 TEST(SplitBaseNameTest, DropsDriveDirectoriesAndTheLastExtension)
 {
     struct Case

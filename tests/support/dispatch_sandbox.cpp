@@ -88,7 +88,8 @@ void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& by
 {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     ASSERT_NE(file, nullptr) << path;
-    EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+    if (!bytes.empty())
+        EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
     EXPECT_EQ(std::fclose(file), 0);
 }
 
