@@ -62,8 +62,8 @@ struct DriveInfo
     char queueText[kDriveInfoTextSize];
 };
 
-// Steps 4 to 12 of a delivery; returns the message number. Every path closes the input it
-// opened and destroys the queue client it made.
+// The delivery proper, after the progress set-up; returns the message number. Every path
+// closes the input it opened and destroys the queue client it made.
 unsigned Deliver(const CString& inputPath, const CString& destination, CProgressCtrl* progress,
                  int toQueue, const DriveInfo& drive)
 {
