@@ -6,9 +6,10 @@
 #include <mutex>
 
 // A plot is millions of 16-byte points and 248-byte list node blocks, made and freed one at a
-// time on the host's thread. The general-purpose heap spends a 16-byte header on each and
-// takes a lock-free but branchy path; here the small sizes come from per-thread pools
-// instead: one free list per size class, refilled from 64 KiB chunks.
+// time on the host's thread. The general-purpose heap rounds a 16-byte point up to 32 bytes
+// and takes a longer path for each; here the small sizes come from per-thread pools
+// instead: one free list per size class for blocks given back, and fresh blocks cut in turn
+// from the unused tail of the newest 64 KiB chunk.
 //
 // Size classes are multiples of 8 bytes up to 256. A block is aligned to the largest power of
 // two that divides its class size, up to 16, which is all any object of that size can need.
@@ -44,7 +45,6 @@ constexpr std::size_t kGranule = 8;
 constexpr std::size_t kLargestPooled = 256;
 constexpr std::size_t kClassCount = kLargestPooled / kGranule;
 constexpr std::size_t kChunkBytes = 64 * 1024;
-constexpr std::size_t kRunBytes = 4 * 1024; // carved into a class's free list at a time
 
 struct FreeBlock
 {
@@ -160,50 +160,47 @@ bool TakeFromReserve(Pool& pool, std::size_t sizeClass)
     return true;
 }
 
-// Fills the class's empty free list: from the reserve of ended threads, else a run carved
-// from the newest chunk, else a new chunk. Kept out of line, so the fast path stays small.
-[[gnu::noinline, gnu::cold]] void Refill(Pool& pool, std::size_t sizeClass)
+// A block of `bytes` from the unused tail of the newest chunk, or null when the tail is too
+// short. Blocks whose size is a multiple of 16 start on a 16-byte boundary; the tail is always
+// 8-aligned, since every class is a multiple of 8.
+inline void* Carve(Pool& pool, std::size_t bytes)
+{
+    auto at = reinterpret_cast<std::uintptr_t>(pool.carve);
+    if (bytes % 16 == 0)
+        at = (at + 15) & ~std::uintptr_t{15};
+    auto end = reinterpret_cast<std::uintptr_t>(pool.carveEnd);
+    if (at + bytes > end || pool.carve == nullptr)
+        return nullptr;
+    // Alignment padding skipped over is lost with the block.
+    pool.heldBytes -= at + bytes - reinterpret_cast<std::uintptr_t>(pool.carve);
+    pool.carve = reinterpret_cast<char*>(at + bytes);
+    return reinterpret_cast<void*>(at);
+}
+
+// The class's free list and the newest chunk's tail are both empty: take the blocks ended
+// threads left behind, else start a new chunk. Kept out of line, so the fast path stays small.
+[[gnu::noinline]] void* Refill(Pool& pool, std::size_t sizeClass)
 {
     if (!poolOwner.active)
         poolOwner.active = true; // first touch registers the hand-over at thread end
-    if (TakeFromReserve(pool, sizeClass))
-        return;
     std::size_t bytes = ClassBytes(sizeClass);
-    std::size_t alignment = bytes % 16 == 0 ? 16 : 8;
-    auto aligned = [alignment](char* at) {
-        auto address = reinterpret_cast<std::uintptr_t>(at);
-        return reinterpret_cast<char*>((address + alignment - 1) & ~(alignment - 1));
-    };
-    char* start = pool.carve != nullptr ? aligned(pool.carve) : nullptr;
-    if (start == nullptr || start + bytes > pool.carveEnd)
+    if (TakeFromReserve(pool, sizeClass))
     {
-        char* chunk = static_cast<char*>(std::malloc(kChunkBytes));
-        if (chunk == nullptr)
-            AfxThrowMemoryException();
-        // The old tail is dropped: it is smaller than one block of this class.
-        if (pool.carve != nullptr)
-            pool.heldBytes -= static_cast<std::size_t>(pool.carveEnd - pool.carve);
-        pool.carve = chunk;
-        pool.carveEnd = chunk + kChunkBytes;
-        pool.heldBytes += kChunkBytes;
-        start = aligned(chunk);
+        FreeBlock* block = pool.free[sizeClass];
+        pool.free[sizeClass] = block->next;
+        pool.heldBytes -= bytes;
+        return block;
     }
-    std::size_t room = static_cast<std::size_t>(pool.carveEnd - start) / bytes;
-    std::size_t count = kRunBytes / bytes;
-    if (count == 0)
-        count = 1;
-    if (count > room)
-        count = room;
-    // Alignment padding skipped over is lost with the tail.
-    pool.heldBytes -= static_cast<std::size_t>(start - pool.carve);
-    // Link in reverse so the list hands the blocks out in address order.
-    for (std::size_t i = count; i-- > 0;)
-    {
-        auto* block = reinterpret_cast<FreeBlock*>(start + i * bytes);
-        block->next = pool.free[sizeClass];
-        pool.free[sizeClass] = block;
-    }
-    pool.carve = start + count * bytes;
+    char* chunk = static_cast<char*>(std::malloc(kChunkBytes));
+    if (chunk == nullptr)
+        AfxThrowMemoryException();
+    // The old tail is dropped: it is shorter than one block of this class.
+    if (pool.carve != nullptr)
+        pool.heldBytes -= static_cast<std::size_t>(pool.carveEnd - pool.carve);
+    pool.carve = chunk;
+    pool.carveEnd = chunk + kChunkBytes;
+    pool.heldBytes += kChunkBytes;
+    return Carve(pool, bytes);
 }
 
 #endif // GENPLOT_POOL_ENABLED
@@ -221,12 +218,15 @@ void* Allocate(std::size_t size)
     {
         Pool& pool = thread.pool;
         std::size_t sizeClass = ClassOf(size);
-        if (pool.free[sizeClass] == nullptr)
-            Refill(pool, sizeClass);
-        FreeBlock* block = pool.free[sizeClass];
-        pool.free[sizeClass] = block->next;
-        pool.heldBytes -= ClassBytes(sizeClass);
-        return block;
+        if (FreeBlock* block = pool.free[sizeClass])
+        {
+            pool.free[sizeClass] = block->next;
+            pool.heldBytes -= ClassBytes(sizeClass);
+            return block;
+        }
+        if (void* block = Carve(pool, ClassBytes(sizeClass)))
+            return block;
+        return Refill(pool, sizeClass);
     }
 #endif
     void* block = std::malloc(size == 0 ? 1 : size);
