@@ -164,11 +164,6 @@ TEST_F(QueueSubmissionTest, BaseNameOf3CharactersIsNulPaddedThroughByte42)
     ExpectSubmission("abc.gpf", "abc");
 }
 
-TEST_F(QueueSubmissionTest, BaseNameEndsAtTheLastDot)
-{
-    ExpectSubmission("site.plan.gpf", "site.plan");
-}
-
 TEST_F(QueueSubmissionTest, UnreachableQueueKeepsTheCopyAndSubmitsNothing)
 {
     const std::vector<std::uint8_t> plot = PlotFileBytes(700);
