@@ -1,4 +1,5 @@
 #include "genplot/plot_file_reader.h"
+#include "tools/genplot/command_support.h"
 #include "tools/genplot/commands.h"
 
 #include <CLI/CLI.hpp>
@@ -216,8 +217,7 @@ void RunDump(const DumpOptions& options)
     const PlotFile plot = LoadPlotFile(options.path);
     if (plot.status == PlotFileStatus::Unreadable)
     {
-        std::cerr << plot.problem << '\n';
-        throw CLI::RuntimeError(kExitUnreadable);
+        Fail("dump", plot.problem, kExitUnreadable);
     }
     Dump(std::cout, plot, options.points);
     std::cout.flush();

@@ -1,18 +1,20 @@
 #include "genplot/plot_file_reader.h"
+#include "tools/genplot/command_support.h"
 #include "tools/genplot/commands.h"
+#include "tools/genplot/output_file.h"
 #include "tools/genplot/svg_writer.h"
 
 #include <CLI/CLI.hpp>
-#include <chrono>
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <memory>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 
-// genplot render FILE -o OUT.svg: draws a plot file as SVG. The picture is written under a
-// temporary name beside OUT.svg and renamed only when complete, so a failure never leaves a
-// half picture under the name the user gave.
+// genplot render FILE -o OUT.svg: draws a plot file as SVG. The picture goes through an
+// AtomicOutputFile, so a failure never leaves a half picture under the name the user gave.
 
 namespace genplot::tool
 {
@@ -41,8 +43,7 @@ void RunRender(const RenderOptions& options)
     case PlotFileStatus::Valid:
         break;
     case PlotFileStatus::Unreadable:
-        std::cerr << plot.problem << '\n';
-        throw CLI::RuntimeError(kExitUnreadable);
+        Fail("render", plot.problem, kExitUnreadable);
     case PlotFileStatus::Invalid:
         std::cerr << plot.problemOffset << ": " << plot.problem << '\n';
         throw CLI::RuntimeError(kExitInvalid);
@@ -56,24 +57,21 @@ void RunRender(const RenderOptions& options)
         break;
     }
 
-    const std::string temporary =
-        options.output + ".tmp-" +
-        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
-    bool written = false;
+    std::ostringstream svg;
+    WritePlotSvg(plot, options.svg, svg);
+    const std::string text = svg.str();
+    try
     {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (out)
+        AtomicOutputFile out(options.output);
+        if (std::fwrite(text.data(), 1, text.size(), out.Stream()) != text.size())
         {
-            WritePlotSvg(plot, options.svg, out);
-            out.flush();
-            written = static_cast<bool>(out);
+            throw std::runtime_error("writing " + options.output + " failed: " + ErrorText(errno));
         }
+        out.Commit();
     }
-    if (!written || std::rename(temporary.c_str(), options.output.c_str()) != 0)
+    catch (const std::runtime_error& error)
     {
-        std::remove(temporary.c_str());
-        std::cerr << "cannot write " << options.output << '\n';
-        throw CLI::RuntimeError(kExitOutputFailed);
+        Fail("render", error.what(), kExitOutputFailed);
     }
 }
 

@@ -1,4 +1,5 @@
 #include "genplot/plot_file_reader.h"
+#include "tools/genplot/command_support.h"
 #include "tools/genplot/commands.h"
 
 #include <CLI/CLI.hpp>
@@ -45,8 +46,7 @@ void RunVerify(const std::string& path)
         return;
     }
     case PlotFileStatus::Unreadable:
-        std::cerr << plot.problem << '\n';
-        throw CLI::RuntimeError(kExitUnreadable);
+        Fail("verify", plot.problem, kExitUnreadable);
     case PlotFileStatus::Cancelled:
         std::cerr << plot.problemOffset << ": " << plot.problem << '\n';
         throw CLI::RuntimeError(kExitCancelled);
