@@ -3,6 +3,7 @@
 #include "platform/allocation_internal.h"
 
 #include <cassert>
+#include <utility>
 
 // A block is a header followed by blockSize_ nodes; blocks live until RemoveAll or the
 // destructor, and their nodes are recycled through free_.
@@ -207,6 +208,16 @@ void CObList::RemoveAt(POSITION position)
     else
         tail_ = old->prev;
     FreeNode(old);
+}
+
+void CObList::Swap(CObList& other) noexcept
+{
+    std::swap(head_, other.head_);
+    std::swap(tail_, other.tail_);
+    std::swap(count_, other.count_);
+    std::swap(free_, other.free_);
+    std::swap(blocks_, other.blocks_);
+    std::swap(blockSize_, other.blockSize_);
 }
 
 POSITION CObList::GetHeadPosition() const

@@ -54,6 +54,10 @@ class GENPLOT_API CObList : public CObject
     void RemoveAll();
     /// Unlink one node; never deletes its element.
     void RemoveAt(POSITION position);
+    /// Exchange the whole contents (nodes, node blocks, block size) with `other` in constant
+    /// time; allocates nothing and never deletes an element. Positions keep pointing at the
+    /// same elements, now in the other list.
+    void Swap(CObList& other) noexcept;
 
     POSITION GetHeadPosition() const;
     POSITION GetTailPosition() const;
