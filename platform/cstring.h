@@ -53,8 +53,9 @@ class GENPLOT_API CString
     /// string) when the table has no such entry.
     BOOL LoadString(UINT id);
 
-    friend bool operator==(const CString& a, const CString& b) noexcept;
-    friend bool operator==(const CString& a, const char* b) noexcept;
+    // Exported explicitly: a friend declared in the class does not take the class's visibility.
+    friend GENPLOT_API bool operator==(const CString& a, const CString& b) noexcept;
+    friend GENPLOT_API bool operator==(const CString& a, const char* b) noexcept;
     friend bool operator!=(const CString& a, const CString& b) noexcept
     {
         return !(a == b);
