@@ -37,8 +37,8 @@ void AddStrokes(CPlotInfo& plot)
 
 void AddLabels(CPlotInfo& plot)
 {
-    plot.looseLabels.AddTail(NewLabel(50, 50, "first\r\nlabel"));
-    plot.looseLabels.AddTail(NewLabel(9000, 9000, "far away"));
+    Append(plot.looseLabels, NewLabel(50, 50, "first\r\nlabel"));
+    Append(plot.looseLabels, NewLabel(9000, 9000, "far away"));
 }
 
 void ExpectLiveLine(CObject* object)

@@ -153,28 +153,58 @@ inline CLineSeg* LineAt(const CObList& list, int index)
     return At<CLineSeg>(list, index);
 }
 
+/// Runs `fill` on a fresh heap object and returns it; the object is freed if `fill` throws.
+template <class T, class Fill> T* Make(Fill fill)
+{
+    auto* object = new T;
+    try
+    {
+        fill(*object);
+    }
+    catch (...)
+    {
+        delete object;
+        throw;
+    }
+    return object;
+}
+
+/// Appends a heap object to `list`, freeing it when the list cannot take it.
+inline void Append(CObList& list, CObject* object)
+{
+    try
+    {
+        list.AddTail(object);
+    }
+    catch (...)
+    {
+        delete object;
+        throw;
+    }
+}
+
 /// A heap line the caller hands to a list, holding the points in order (no repeat test).
 inline CLineSeg* NewLine(const Points& points, int width = 0)
 {
-    auto* line = new CLineSeg;
-    line->lineWidth = width;
-    for (const Point& point : points)
-    {
-        CCoord coord(point.first, point.second);
-        line->AddPoint(&coord);
-    }
-    return line;
+    return Make<CLineSeg>([&](CLineSeg& line) {
+        line.lineWidth = width;
+        for (const Point& point : points)
+        {
+            CCoord coord(point.first, point.second);
+            line.AddPoint(&coord);
+        }
+    });
 }
 
 inline CLabel* NewLabel(long x, long y, const char* text = "A", int height = 10)
 {
-    auto* label = new CLabel;
-    label->position = CCoord(x, y);
-    label->text = text;
-    label->textHeight = height;
-    label->directionX = 10000;
-    label->directionY = 0;
-    return label;
+    return Make<CLabel>([&](CLabel& label) {
+        label.position = CCoord(x, y);
+        label.text = text;
+        label.textHeight = height;
+        label.directionX = 10000;
+        label.directionY = 0;
+    });
 }
 
 inline void ExpectBox(const CBBox& box, long x0, long y0, long x1, long y1)
