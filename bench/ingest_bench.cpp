@@ -36,8 +36,30 @@ void BM_Ingest(benchmark::State& state)
     SetPointRate(state, static_cast<double>(work.points.size()));
 }
 
-// The floor: one list per stroke, one heap point per point, in the library's own list and
-// point types, nothing else.
+// The floor: a framework application's list of heap points, built with nothing else going on.
+// One list per stroke; its nodes come in blocks of 10 as always, and every point is a
+// framework object of its own from the system heap (`HeapPoint`, the size of a CCoord).
+// The same lists with the library's own CCoord, whose points come from its pool, are measured
+// beside it for reference.
+class HeapPoint : public CObject
+{
+  public:
+    HeapPoint(std::int32_t xValue, std::int32_t yValue) : x(xValue), y(yValue)
+    {
+    }
+    static void* operator new(std::size_t size)
+    {
+        return ::operator new(size);
+    }
+    static void operator delete(void* block, std::size_t size) noexcept
+    {
+        ::operator delete(block, size);
+    }
+    std::int32_t x;
+    std::int32_t y;
+};
+static_assert(sizeof(HeapPoint) == sizeof(CCoord));
+
 struct FrameworkLists
 {
     std::vector<CObList*> lists;
@@ -52,7 +74,7 @@ struct FrameworkLists
     }
 };
 
-void BuildFrameworkLists(const Workload& work, FrameworkLists& out)
+template <class PointType> void BuildFrameworkLists(const Workload& work, FrameworkLists& out)
 {
     const Point* points = work.points.data();
     for (const Stroke& stroke : work.strokes)
@@ -61,11 +83,11 @@ void BuildFrameworkLists(const Workload& work, FrameworkLists& out)
         out.lists.push_back(list);
         const Point* end = points + stroke.first + stroke.count;
         for (const Point* p = points + stroke.first; p != end; ++p)
-            list->AddTail(new CCoord(p->x, p->y));
+            list->AddTail(new PointType(p->x, p->y));
     }
 }
 
-void BM_FloorFrameworkList(benchmark::State& state)
+template <class PointType> void BM_FrameworkList(benchmark::State& state)
 {
     const Workload& work = StandardWorkload();
     StageClock clock;
@@ -74,10 +96,20 @@ void BM_FloorFrameworkList(benchmark::State& state)
         FrameworkLists built;
         built.lists.reserve(work.strokes.size());
         clock.Start();
-        BuildFrameworkLists(work, built);
+        BuildFrameworkLists<PointType>(work, built);
         state.SetIterationTime(clock.Stop());
     }
     SetPointRate(state, static_cast<double>(work.points.size()));
+}
+
+void BM_FloorFrameworkList(benchmark::State& state)
+{
+    BM_FrameworkList<HeapPoint>(state);
+}
+
+void BM_PooledFrameworkList(benchmark::State& state)
+{
+    BM_FrameworkList<CCoord>(state);
 }
 
 // Destroying a finalised plot: every piece, line, label and point.
@@ -107,7 +139,7 @@ void BM_FloorListTeardown(benchmark::State& state)
     {
         auto built = std::make_unique<FrameworkLists>();
         built->lists.reserve(work.strokes.size());
-        BuildFrameworkLists(work, *built);
+        BuildFrameworkLists<HeapPoint>(work, *built);
         clock.Start();
         built.reset();
         state.SetIterationTime(clock.Stop());
@@ -145,7 +177,7 @@ void BM_MemoryPerPoint(benchmark::State& state)
             FrameworkLists built;
             built.lists.reserve(work.strokes.size());
             std::uint64_t vectorBytes = HeapBytesInUse() - floorBefore;
-            BuildFrameworkLists(work, built);
+            BuildFrameworkLists<HeapPoint>(work, built);
             perPointFloor = static_cast<double>(HeapBytesInUse() - floorBefore - vectorBytes) /
                             static_cast<double>(work.points.size());
         }
@@ -159,6 +191,7 @@ void BM_MemoryPerPoint(benchmark::State& state)
 
 BENCHMARK(BM_Ingest)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FloorFrameworkList)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PooledFrameworkList)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Teardown)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FloorListTeardown)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MemoryPerPoint)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
