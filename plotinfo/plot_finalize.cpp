@@ -14,16 +14,23 @@ void CPlotInfo::FinalizePlotInfo()
     if (!looseLabels.IsEmpty())
         AssignLooseLabelsToPieces();
 
-    for (POSITION position = pieces.GetHeadPosition(); position != nullptr;)
+    for (POSITION piecePosition = pieces.GetHeadPosition(); piecePosition != nullptr;)
     {
-        auto* piece = static_cast<CPerim*>(pieces.GetNext(position));
+        auto* piece = static_cast<CPerim*>(pieces.GetNext(piecePosition));
         piece->outline.UpdateBoundingBoxes(piece, &extents);
-        for (POSITION line = piece->nonPerimeterLines.GetHeadPosition(); line != nullptr;)
-            static_cast<CLineSeg*>(piece->nonPerimeterLines.GetNext(line))
-                ->UpdateBoundingBoxes(piece, &extents);
-        for (POSITION label = piece->labels.GetHeadPosition(); label != nullptr;)
-            static_cast<CLabel*>(piece->labels.GetNext(label))
-                ->UpdateBoundingBoxes(piece, &extents);
+        // Null entries a host may have appended are skipped, as the Remove operations do.
+        for (POSITION position = piece->nonPerimeterLines.GetHeadPosition(); position != nullptr;)
+        {
+            auto* line = static_cast<CLineSeg*>(piece->nonPerimeterLines.GetNext(position));
+            if (line != nullptr)
+                line->UpdateBoundingBoxes(piece, &extents);
+        }
+        for (POSITION position = piece->labels.GetHeadPosition(); position != nullptr;)
+        {
+            auto* label = static_cast<CLabel*>(piece->labels.GetNext(position));
+            if (label != nullptr)
+                label->UpdateBoundingBoxes(piece, &extents);
+        }
     }
 }
 

@@ -128,6 +128,9 @@ int CPlotInfo::CheckForClosure()
 
 void CPlotInfo::AddNewPerim()
 {
+    // A piece needs a first point; called directly on an empty line there is nothing to make.
+    if (currentLine.GetPointCount() == 0)
+        return;
     bool firstPiece = pieces.IsEmpty();
     const CCoord* first = currentLine.GetFirstPoint();
     CBBox box;
@@ -182,6 +185,8 @@ void CPlotInfo::AddNewPerim()
 
 void CPlotInfo::SaveLine()
 {
+    if (currentLine.GetPointCount() == 0)
+        return;
     currentLine.penNumber = currentPen;
     CBBox strokeBox = genplot::detail::LineBox(currentLine);
     for (POSITION position = pieces.GetHeadPosition(); position != nullptr;)
@@ -201,6 +206,9 @@ void CPlotInfo::SaveLine()
 
 void CPlotInfo::AddLineToPiece(CLineSeg* line, CPerim* piece)
 {
+    // An empty line would only add an empty chunk for the writer to carry.
+    if (line->GetPointCount() == 0)
+        return;
     AppendChunks(line, piece->nonPerimeterLines);
 }
 

@@ -29,6 +29,8 @@ class GENPLOT_API CPlotInfo : public CObject
                             int textHeight);
     /// Ends the last stroke, places loose lines and labels in pieces, thickens wide lines and
     /// brings every box and `extents` up to date. Call once, after the last stroke and label.
+    /// Reads "MiterLimit" from the registry each time. May throw CMemoryException*; the lists
+    /// then hold live objects only, and what was not yet placed stays loose.
     virtual void FinalizePlotInfo();
 
     /// Ends the stroke in progress when `width` differs from the current width, then sets it.
@@ -37,13 +39,15 @@ class GENPLOT_API CPlotInfo : public CObject
     /// `closeTolerance`, else it is routed into a piece or the loose lines. 0 when the line
     /// had no points, else 1.
     int CheckForClosure();
-    /// Makes a piece from `currentLine` and inserts it by size key. The line must not be empty.
+    /// Makes a piece from `currentLine` and inserts it by size key; nothing for an empty line.
+    /// May throw CMemoryException*, after which no partly built piece is left in `pieces`.
     void AddNewPerim();
     /// Routes `currentLine` into the first piece whose box holds one of its points, else into
-    /// `looseLines`. The line must not be empty.
+    /// `looseLines`; nothing for an empty line. May throw CMemoryException*: chunks stored
+    /// before the failure stay, and `currentLine` keeps its points.
     void SaveLine();
     /// Appends chunk copies of `line` (at most 6001 points each, overlapping by one segment)
-    /// to the piece's non-perimeter lines. `line` is not changed.
+    /// to the piece's non-perimeter lines; nothing for an empty line. `line` is not changed.
     void AddLineToPiece(CLineSeg* line, CPerim* piece);
     /// 1 when at least one point of `line` lies in `box`, edges included; 0 for an empty line.
     int IsLineInBbox(CLineSeg* line, CBBox* box);

@@ -251,17 +251,3 @@ TEST(InitializeTest, ScalesTheThreeValuesAndKeepsTheSpareScale)
     EXPECT_EQ(plot.defaultTextHeight, 3000);
     EXPECT_EQ(plot.spareScale, 10000.0);
 }
-
-TEST(ConstructionTest, FieldsStartAtTheirDocumentedValues)
-{
-    CPlotInfo plot;
-    EXPECT_EQ(plot.defaultTextHeight, 5000);
-    EXPECT_EQ(plot.configScale, 10000.0);
-    EXPECT_EQ(plot.closeTolerance, 0);
-    EXPECT_EQ(plot.fatLineInset, 50);
-    EXPECT_EQ(plot.fatLineSpacing, 100);
-    EXPECT_EQ(plot.miterCosine, -0.5);
-    EXPECT_EQ(plot.hostValue1, 0);
-    EXPECT_EQ(plot.hostValue2, 0);
-    EXPECT_EQ(plot.hostValue3, 0);
-}

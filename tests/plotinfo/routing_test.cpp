@@ -199,3 +199,16 @@ TEST(PieceListTest, RemoveLabelsDeletesOnlyTheLooseOnes)
     EXPECT_TRUE(plot.looseLabels.IsEmpty());
     EXPECT_EQ(PieceAt(plot, 0)->labels.GetCount(), 1);
 }
+
+TEST(PieceListTest, DirectCallsOnAnEmptyLineMakeNothing)
+{
+    CPlotInfo plot;
+    plot.AddNewPerim();
+    plot.SaveLine();
+    EXPECT_TRUE(plot.pieces.IsEmpty());
+    EXPECT_TRUE(plot.looseLines.IsEmpty());
+    plot.AddNewPc(nullptr);
+    CLineSeg empty;
+    plot.AddLineToPiece(&empty, PieceAt(plot, 0));
+    EXPECT_TRUE(PieceAt(plot, 0)->nonPerimeterLines.IsEmpty());
+}
