@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Converts the bundled sample drawing with the genplot program of a build tree, verifies the
+# plot file, renders it as SVG and prints the conversion summary.
+#
+#   examples/run_sample.sh BUILD_DIR OUT_DIR
+#
+# BUILD_DIR is a configured and built CMake tree (target genplot_cli); OUT_DIR receives
+# sample.gpf and sample.svg and is created when missing.
+set -euo pipefail
+
+if [[ $# -ne 2 ]]; then
+    echo "usage: $0 BUILD_DIR OUT_DIR" >&2
+    exit 64
+fi
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+build=$(cd "$1" 2>/dev/null && pwd) || { echo "$0: no build directory $1" >&2; exit 1; }
+mkdir -p "$2"
+out=$(cd "$2" && pwd)
+
+# The program lands in tools/genplot/ of the build tree; multi-configuration generators add a
+# configuration folder below it.
+genplot=""
+for candidate in "$build/tools/genplot/genplot" "$build"/tools/genplot/*/genplot "$build/bin/genplot"; do
+    if [[ -x $candidate && ! -d $candidate ]]; then
+        genplot=$candidate
+        break
+    fi
+done
+if [[ -z $genplot ]]; then
+    echo "$0: no genplot program in $build; build it with: cmake --build $build --target genplot_cli" >&2
+    exit 1
+fi
+
+summary=$("$genplot" convert "$here/sample.plt" -o "$out/sample.gpf")
+"$genplot" verify "$out/sample.gpf"
+"$genplot" render "$out/sample.gpf" -o "$out/sample.svg"
+echo "wrote $out/sample.gpf and $out/sample.svg"
+echo "summary: $summary"
