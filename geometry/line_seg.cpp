@@ -26,14 +26,27 @@ void CLineSeg::SetLineType(int type)
 
 POSITION CLineSeg::AddPoint(long x, long y)
 {
+    auto px = static_cast<std::int32_t>(x);
+    auto py = static_cast<std::int32_t>(y);
     if (!points.IsEmpty())
     {
         const CCoord* last = GetLastPoint();
-        if (last->x == static_cast<std::int32_t>(x) && last->y == static_cast<std::int32_t>(y))
+        if (last->x == px && last->y == py)
             return nullptr;
     }
-    CCoord copy(x, y);
-    return AddPoint(&copy);
+    // Made in place rather than through a temporary and AddPoint(CCoord*): this runs once for
+    // every point a host sends and every point the fat-line pass makes.
+    auto* fresh = new CCoord(px, py);
+    try
+    {
+        return points.AddTail(fresh);
+    }
+    catch (...)
+    {
+        // The node could not be allocated: the point reached no list, so it is ours to free.
+        delete fresh;
+        throw;
+    }
 }
 
 POSITION CLineSeg::AddPoint(CCoord* point)

@@ -36,22 +36,33 @@ CObList::~CObList()
     FreeBlocks();
 }
 
-CObList::Node* CObList::NewNode(Node* prev, Node* next)
+namespace
+{
+
+// Allocates one more block and chains its nodes onto the (empty) free list. Out of line: it
+// runs once per block, while NewNode runs for every element a list takes.
+template <class Block, class Node>
+[[gnu::noinline]] void AddBlock(Block*& blocks, Node*& free, INT_PTR blockSize)
+{
+    std::size_t bytes = sizeof(Block) + static_cast<std::size_t>(blockSize) * sizeof(Node);
+    auto* block = static_cast<Block*>(genplot::detail::Allocate(bytes));
+    block->next = blocks;
+    blocks = block;
+    auto* nodes = reinterpret_cast<Node*>(block + 1);
+    // Chain in reverse so the free list hands the nodes out in address order.
+    for (INT_PTR i = blockSize - 1; i >= 0; --i)
+    {
+        nodes[i].next = free;
+        free = &nodes[i];
+    }
+}
+
+} // namespace
+
+inline CObList::Node* CObList::NewNode(Node* prev, Node* next)
 {
     if (free_ == nullptr)
-    {
-        std::size_t bytes = sizeof(Block) + static_cast<std::size_t>(blockSize_) * sizeof(Node);
-        auto* block = static_cast<Block*>(genplot::detail::Allocate(bytes));
-        block->next = blocks_;
-        blocks_ = block;
-        auto* nodes = reinterpret_cast<Node*>(block + 1);
-        // Chain in reverse so the free list hands the nodes out in address order.
-        for (INT_PTR i = blockSize_ - 1; i >= 0; --i)
-        {
-            nodes[i].next = free_;
-            free_ = &nodes[i];
-        }
-    }
+        AddBlock(blocks_, free_, blockSize_);
     Node* node = free_;
     free_ = free_->next;
     node->prev = prev;
