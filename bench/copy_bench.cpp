@@ -6,6 +6,8 @@
 #include "genplot/gen_plot.h"
 #include "genplot/plot_dispatch.h"
 #include "platform/cstring.h"
+#include "platform/progress_ctrl.h"
+#include "platform/window.h"
 #include "plotinfo/plot_config.h"
 #include "plotinfo/plot_info.h"
 
@@ -55,11 +57,19 @@ const std::string& TenMegabytePlot()
     return path;
 }
 
+LRESULT ProgressProcedure(HWND, UINT, WPARAM, LPARAM)
+{
+    return 0;
+}
+
+// As a host calls it: with a live progress bar, which gets one position per block.
 void BM_SendGenericPlotCopy(benchmark::State& state)
 {
     const std::string& source = TenMegabytePlot();
     if (source.empty())
         state.SkipWithError("cannot write the source plot");
+    HWND window = CreateProcedureWindow(&ProgressProcedure, nullptr);
+    CProgressCtrl progress(window);
     CString input(source.c_str());
     CString destination((ScratchFolder() + "/copy-dispatch.gpf").c_str());
     CString message;
@@ -67,7 +77,7 @@ void BM_SendGenericPlotCopy(benchmark::State& state)
     for (auto _ : state)
     {
         clock.Start();
-        int result = SendGenericPlot(input, destination, message, nullptr, 0);
+        int result = SendGenericPlot(input, destination, message, &progress, 0);
         state.SetIterationTime(clock.Stop());
         if (result != 1)
         {
@@ -77,6 +87,7 @@ void BM_SendGenericPlotCopy(benchmark::State& state)
     }
     SetByteRate(state, static_cast<double>(kCopyBytes));
     std::remove(destination.GetString());
+    DestroyWindow(window);
 }
 
 void BM_FloorBlockCopy(benchmark::State& state)
