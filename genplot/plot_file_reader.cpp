@@ -168,9 +168,9 @@ bool PlotFileWalker::ReadHeader()
     // The writer writes the header twice: first before anything else, with the section
     // offsets it holds at the start (-1), then again at the very end with the final counts
     // and offsets. A header still in the first state belongs to a write that never ended.
-    firstWriteHeader_ = h.sectionOffsets[header::kPieceTableSlot] == -1 &&
-                        h.sectionOffsets[header::kLooseAnnotationSlot] == -1 &&
-                        h.sectionOffsets[header::kPieceAnnotationSlot] == -1 &&
+    firstWriteHeader_ = h.sectionOffsets[header::kPieceTableSlot] == kAbsentOffset &&
+                        h.sectionOffsets[header::kLooseAnnotationSlot] == kAbsentOffset &&
+                        h.sectionOffsets[header::kPieceAnnotationSlot] == kAbsentOffset &&
                         h.looseAnnotationCount == 0 && h.pieceAnnotationCount == 0;
     CheckHeaderConstants(body);
     return true;
@@ -233,7 +233,7 @@ void PlotFileWalker::CheckHeaderConstants(const std::uint8_t* body)
         {
             continue;
         }
-        if (file_.header.sectionOffsets[slot] != -1)
+        if (file_.header.sectionOffsets[slot] != kAbsentOffset)
         {
             Note(kRecordHeaderSize + header::kSectionOffsets + 4 * slot,
                  Format("unused section offset slot %u is %d, expected -1", slot,
@@ -242,7 +242,7 @@ void PlotFileWalker::CheckHeaderConstants(const std::uint8_t* body)
     }
     const std::int32_t tableOffset = file_.header.sectionOffsets[header::kPieceTableSlot];
     // -1 is the first-write state; whether that is sound depends on how the file ends.
-    if (tableOffset != -1 && tableOffset != static_cast<std::int32_t>(kPieceTableOffset))
+    if (tableOffset != kAbsentOffset && tableOffset != static_cast<std::int32_t>(kPieceTableOffset))
     {
         Note(SlotOffset(header::kPieceTableSlot),
              Format("pieceTableOffset is %d, expected 152", tableOffset));
@@ -307,7 +307,7 @@ bool PlotFileWalker::ReadPieceTable()
         PlotFilePiece& piece = file_.pieces[i];
         piece.entryOffset = head.offset + kRecordHeaderSize + i * kPieceEntrySize;
         piece.box = GetBox(entry);
-        piece.recordOffset = GetI32(entry + 16);
+        piece.recordOffset = GetI32(entry + kPieceEntryRecordOffset);
     }
     file_.hasPieceTable = true;
     if (file_.header.pieceCount != entries)
@@ -373,7 +373,7 @@ void PlotFileWalker::CheckHeaderAgainstSections()
     }
     CheckSectionOffset(header::kPieceAnnotationSlot, "pieceAnnotationOffset",
                        file_.pieceAnnotations);
-    if (h.sectionOffsets[header::kPieceTableSlot] == -1)
+    if (h.sectionOffsets[header::kPieceTableSlot] == kAbsentOffset)
     {
         Note(SlotOffset(header::kPieceTableSlot),
              "pieceTableOffset is -1, expected 152: the header was not rewritten at the end "
@@ -387,7 +387,7 @@ void PlotFileWalker::CheckSectionOffset(std::uint32_t slot, const char* name,
     const std::int32_t stored = file_.header.sectionOffsets[slot];
     if (section.empty())
     {
-        if (stored != -1)
+        if (stored != kAbsentOffset)
         {
             Note(SlotOffset(slot),
                  Format("%s is %d but the section is empty (expected -1)", name, stored));

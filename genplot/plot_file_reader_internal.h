@@ -97,7 +97,7 @@ class PlotFileWalker
                       const PlotPieceRecord* previous);
     bool EndInsideSection(std::size_t index, std::size_t lines);
     bool ReadAnnotations();
-    bool ReadAnnotation(const RecordHead& head, PlotFileAnnotation& annotation);
+    bool ReadAnnotation(const RecordHead& head, PlotFileAnnotation& label);
 
     const std::uint8_t* data_;
     std::uint64_t size_;

@@ -23,13 +23,13 @@ bool PlotFileWalker::ReadPieceSection(std::size_t index)
 {
     PlotFilePiece& piece = file_.pieces[index];
     piece.sectionOffset = pos_;
-    const auto entryField = piece.entryOffset + 16;
+    const auto entryField = piece.entryOffset + kPieceEntryRecordOffset;
     bool offsetChecked = true;
     if (piece.recordOffset < 0 || static_cast<std::uint64_t>(piece.recordOffset) != pos_)
     {
         // An entry left at -1 is what a cancelled write leaves; decide once the section's
         // end shows whether the write stopped here.
-        if (firstWriteHeader_ && piece.recordOffset == -1)
+        if (firstWriteHeader_ && piece.recordOffset == kAbsentOffset)
         {
             offsetChecked = false;
         }
@@ -183,7 +183,7 @@ bool PlotFileWalker::CheckSectionOrder(std::size_t index, const RecordHead& head
 bool PlotFileWalker::ReadPolyline(const RecordHead& head, PlotPieceRecord& record,
                                   const PlotPieceRecord* previous)
 {
-    if (head.length < 4)
+    if (head.length < kPolylineHeadSize)
     {
         return Fail(head.offset, Format("polyline length %u is shorter than its 4-byte "
                                         "point-list header",
@@ -191,7 +191,7 @@ bool PlotFileWalker::ReadPolyline(const RecordHead& head, PlotPieceRecord& recor
     }
     const std::uint16_t tag = GetU16(head.payload);
     const std::uint32_t count = GetU16(head.payload + 2);
-    const std::uint32_t expected = kPointEntrySize * count + 4;
+    const std::uint32_t expected = kPointEntrySize * count + kPolylineHeadSize;
     if (head.length != expected)
     {
         return Fail(head.offset, Format("polyline length %u does not match its %u points "
@@ -206,12 +206,12 @@ bool PlotFileWalker::ReadPolyline(const RecordHead& head, PlotPieceRecord& recor
     record.points.resize(count);
     for (std::uint32_t i = 0; i < count; ++i)
     {
-        const std::uint8_t* entry = head.payload + 4 + i * kPointEntrySize;
+        const std::uint8_t* entry = head.payload + kPolylineHeadSize + i * kPointEntrySize;
         record.points[i].x = GetI32(entry);
         record.points[i].y = GetI32(entry + 4);
         if (GetU16(entry + 8) != 0)
         {
-            Note(head.offset + kRecordHeaderSize + 4 + i * kPointEntrySize + 8,
+            Note(head.offset + kRecordHeaderSize + kPolylineHeadSize + i * kPointEntrySize + 8,
                  Format("point %u: the field after x and y is not 0", i));
         }
     }
@@ -228,11 +228,11 @@ bool PlotFileWalker::ReadPolyline(const RecordHead& head, PlotPieceRecord& recor
 bool PlotFileWalker::EndInsideSection(std::size_t index, std::size_t lines)
 {
     const PlotFilePiece& piece = file_.pieces[index];
-    bool cancelled = firstWriteHeader_ && !problemFound_ && piece.recordOffset == -1 &&
+    bool cancelled = firstWriteHeader_ && !problemFound_ && piece.recordOffset == kAbsentOffset &&
                      lines >= 2 && piece.records.back().type == RecordType::Polyline;
     for (std::size_t later = index + 1; cancelled && later < file_.pieces.size(); ++later)
     {
-        cancelled = file_.pieces[later].recordOffset == -1;
+        cancelled = file_.pieces[later].recordOffset == kAbsentOffset;
     }
     if (!cancelled)
     {
@@ -271,7 +271,7 @@ bool PlotFileWalker::ReadAnnotations()
     return true;
 }
 
-bool PlotFileWalker::ReadAnnotation(const RecordHead& head, PlotFileAnnotation& annotation)
+bool PlotFileWalker::ReadAnnotation(const RecordHead& head, PlotFileAnnotation& label)
 {
     if (head.length < kAnnotationFixedSize)
     {
@@ -280,19 +280,20 @@ bool PlotFileWalker::ReadAnnotation(const RecordHead& head, PlotFileAnnotation& 
                                         head.length));
     }
     const std::uint8_t* p = head.payload;
-    const std::uint32_t textLength = GetU16(p);
-    annotation.offset = head.offset;
-    annotation.flags = p[2];
+    const std::uint32_t textLength = GetU16(p + annotation::kTextLength);
+    label.offset = head.offset;
+    label.flags = p[annotation::kFlags];
     const std::uint8_t known = kAnnotationHasDirection | kAnnotationHasHeight;
-    if ((annotation.flags & ~known) != 0)
+    if ((label.flags & ~known) != 0)
     {
-        return Fail(head.offset + kRecordHeaderSize + 2,
-                    Format("annotation flags 0x%02X have unknown bits", annotation.flags));
+        return Fail(head.offset + kRecordHeaderSize + annotation::kFlags,
+                    Format("annotation flags 0x%02X have unknown bits", label.flags));
     }
-    const bool hasDirection = (annotation.flags & kAnnotationHasDirection) != 0;
-    const bool hasHeight = (annotation.flags & kAnnotationHasHeight) != 0;
-    const std::uint32_t expected =
-        kAnnotationFixedSize + textLength + (hasDirection ? 8 : 0) + (hasHeight ? 4 : 0);
+    const bool hasDirection = (label.flags & kAnnotationHasDirection) != 0;
+    const bool hasHeight = (label.flags & kAnnotationHasHeight) != 0;
+    const std::uint32_t expected = kAnnotationFixedSize + textLength +
+                                   (hasDirection ? kAnnotationDirectionSize : 0) +
+                                   (hasHeight ? kAnnotationHeightSize : 0);
     if (head.length != expected)
     {
         return Fail(head.offset,
@@ -306,24 +307,24 @@ bool PlotFileWalker::ReadAnnotation(const RecordHead& head, PlotFileAnnotation& 
         Note(head.offset + kRecordHeaderSize + (p[3] != 0 ? 3 : 4),
              "reserved annotation byte is not 0");
     }
-    annotation.justification = p[5];
-    annotation.extent = GetBox(p + 6);
-    annotation.position.x = GetI32(p + 22);
-    annotation.position.y = GetI32(p + 26);
+    label.justification = p[annotation::kJustification];
+    label.extent = GetBox(p + annotation::kExtent);
+    label.position.x = GetI32(p + annotation::kPosition);
+    label.position.y = GetI32(p + annotation::kPosition + 4);
     std::uint32_t at = kAnnotationFixedSize;
     if (hasDirection)
     {
-        annotation.directionX = GetI32(p + at);
-        annotation.directionY = GetI32(p + at + 4);
-        at += 8;
+        label.directionX = GetI32(p + at);
+        label.directionY = GetI32(p + at + 4);
+        at += kAnnotationDirectionSize;
     }
-    annotation.textHeight = file_.header.defaultTextHeight;
+    label.textHeight = file_.header.defaultTextHeight;
     if (hasHeight)
     {
-        annotation.textHeight = GetI32(p + at);
-        at += 4;
+        label.textHeight = GetI32(p + at);
+        at += kAnnotationHeightSize;
     }
-    annotation.text.assign(reinterpret_cast<const char*>(p + at), textLength);
+    label.text.assign(reinterpret_cast<const char*>(p + at), textLength);
     if (textLength > kMaxAnnotationText)
     {
         Note(head.offset + kRecordHeaderSize,
