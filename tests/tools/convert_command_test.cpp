@@ -1,0 +1,263 @@
+// `genplot convert` run as a user runs it: the summary, the file it leaves (or does not
+// leave), one-line failures, the notes about what was skipped, and Ctrl-C during the write.
+
+#include "support/dispatch_sandbox.h"
+#include "tools/program_runner.h"
+
+#include <csignal>
+#include <cstdint>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+using genplot::test::GenplotProcess;
+using genplot::test::LineCount;
+using genplot::test::ProgramResult;
+using genplot::test::RunGenplot;
+
+const std::string kSample = std::string(GENPLOT_EXAMPLES_DIR) + "/sample.plt";
+
+void WriteText(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::vector<std::uint8_t> Bytes(const std::string& text)
+{
+    return {text.begin(), text.end()};
+}
+
+int Exit(int status)
+{
+    return status == -1 ? -1 : WEXITSTATUS(status);
+}
+
+bool HaveTool(const char* name)
+{
+    return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+TEST(ConvertCommandTest, ConvertsTheSampleAndPrintsOneSummaryLine)
+{
+    DispatchSandbox box;
+    const std::string output = box.Path("sample.gpf");
+    const ProgramResult result = RunGenplot({"convert", kSample, "-o", output});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    std::smatch match;
+    const std::regex summary(R"((.*): (\d+) pieces, (\d+) lines, (\d+) labels, (\d+) points, )"
+                             R"((\d+) strokes added by thickening, (\d+) bytes, [0-9.]+ s\n)");
+    ASSERT_TRUE(std::regex_match(result.out, match, summary)) << result.out;
+    EXPECT_EQ(match[1], output);
+    // The sample has eight closed outlines (three garment pieces, a pocket, two buttons, a
+    // notch and a label rectangle), nine label lines, and two wide lines of one stroke pair
+    // each (3 mm and 5 mm).
+    EXPECT_EQ(match[2], "8");
+    EXPECT_EQ(match[4], "9");
+    EXPECT_EQ(match[6], "4");
+    const std::vector<std::uint8_t> bytes = ReadFileBytes(output);
+    EXPECT_EQ(std::to_string(bytes.size()), match[7]);
+    // Header record: type 0xEFBE, length 140, magic "GENPTV1" and a NUL.
+    ASSERT_GE(bytes.size(), 12u);
+    EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 12),
+              Bytes(std::string("\xBE\xEF\x8C\x00GENPTV1\0", 12)));
+    // Nothing else is left in the folder: the temporary file became the output.
+    EXPECT_EQ(ListDirectory(box.root()), (std::vector<std::string>{"drive_c", "sample.gpf"}));
+}
+
+TEST(ConvertCommandTest, ConvertVerifyRenderSendAndQueue)
+{
+    DispatchSandbox box;
+    const std::string plot = box.Path("sample.gpf");
+    ASSERT_EQ(RunGenplot({"convert", kSample, "-o", plot}).exitCode, 0);
+    EXPECT_EQ(RunGenplot({"check", plot}).exitCode, 0);
+    const ProgramResult verified = RunGenplot({"verify", plot});
+    EXPECT_EQ(verified.exitCode, 0) << verified.err;
+
+    const std::string svg = box.Path("sample.svg");
+    const ProgramResult rendered = RunGenplot({"render", plot, "-o", svg});
+    EXPECT_EQ(rendered.exitCode, 0) << rendered.err;
+    if (HaveTool("xmllint") && HaveTool("rsvg-convert"))
+    {
+        EXPECT_EQ(Exit(std::system(("xmllint --noout '" + svg + "'").c_str())), 0);
+        EXPECT_EQ(Exit(std::system(
+                      ("rsvg-convert '" + svg + "' -o '" + box.Path("sample.png") + "'").c_str())),
+                  0);
+    }
+
+    const std::string copy = box.Path("copy.gpf");
+    const ProgramResult sent = RunGenplot({"send", plot, "--to", copy});
+    EXPECT_EQ(sent.exitCode, 0) << sent.err;
+    EXPECT_EQ(sent.out, "no error.\n");
+    EXPECT_EQ(ReadFileBytes(copy), ReadFileBytes(plot));
+
+    const ProgramResult queued = RunGenplot({"send", plot, "--queue"});
+    EXPECT_EQ(queued.exitCode, 0) << queued.err;
+    EXPECT_EQ(queued.out, "no error.\n");
+    const ProgramResult listed = RunGenplot({"queue"});
+    EXPECT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_TRUE(std::regex_match(listed.out,
+                                 std::regex("C:\\\\plotque\\.que: 1 submission\n"
+                                            "1  ggt[0-9a-fA-F]{8}  sample  media 4  copies 1\n")))
+        << listed.out;
+}
+
+TEST(ConvertCommandTest, RefusesBinaryInputWithOneLineAndLeavesTheOutputAlone)
+{
+    DispatchSandbox box;
+    std::string binary;
+    for (int i = 0; i < 4096; ++i)
+        binary += static_cast<char>((i * 131 + 7) & 0xFF);
+    WriteText(box.Path("picture.png"), binary);
+    const std::string output = box.Path("out.gpf");
+    WriteText(output, "previous contents");
+    const ProgramResult result = RunGenplot({"convert", box.Path("picture.png"), "-o", output});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(LineCount(result.err), 1) << result.err;
+    EXPECT_NE(result.err.find("not an HP-GL file: it holds binary data"), std::string::npos)
+        << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(ReadFileBytes(output), Bytes("previous contents"));
+}
+
+TEST(ConvertCommandTest, RefusesAnEmptyFile)
+{
+    DispatchSandbox box;
+    WriteText(box.Path("empty.plt"), "");
+    const ProgramResult result =
+        RunGenplot({"convert", box.Path("empty.plt"), "-o", box.Path("o.gpf")});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "genplot convert: " + box.Path("empty.plt") + ": the input is empty\n");
+    EXPECT_FALSE(FileExists(box.Path("o.gpf")));
+}
+
+TEST(ConvertCommandTest, CommandLineAndOutputFolderFailures)
+{
+    DispatchSandbox box;
+    const ProgramResult missing =
+        RunGenplot({"convert", box.Path("nothing.plt"), "-o", box.Path("o.gpf")});
+    EXPECT_EQ(missing.exitCode, 64);
+    EXPECT_EQ(LineCount(missing.err), 1) << missing.err;
+
+    const ProgramResult noFolder =
+        RunGenplot({"convert", kSample, "-o", box.Path("no/such/folder/o.gpf")});
+    EXPECT_EQ(noFolder.exitCode, 1);
+    EXPECT_EQ(LineCount(noFolder.err), 1) << noFolder.err;
+    EXPECT_NE(noFolder.err.find("cannot create a file in"), std::string::npos) << noFolder.err;
+
+    const ProgramResult badOption =
+        RunGenplot({"convert", kSample, "-o", box.Path("o.gpf"), "--pen-table", "2=x"});
+    EXPECT_EQ(badOption.exitCode, 1);
+    EXPECT_EQ(LineCount(badOption.err), 1) << badOption.err;
+    EXPECT_FALSE(FileExists(box.Path("o.gpf")));
+}
+
+TEST(ConvertCommandTest, ReportsSkippedCommandsOnceAtTheEnd)
+{
+    DispatchSandbox box;
+    WriteText(box.Path("in.plt"), "IN;VS10;SP1;PU0,0;ZZ;PD100,0,100,100,0,0;ZZ1;PU;");
+    const ProgramResult result =
+        RunGenplot({"convert", box.Path("in.plt"), "-o", box.Path("o.gpf")});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.err,
+              "genplot convert: note: skipped 3 commands not implemented: VS (1), ZZ (2)\n");
+}
+
+TEST(ConvertCommandTest, PenTableSelectsThePenModeRecords)
+{
+    // A square piece drawn with pen 1 and a line inside it with pen 2. The piece section
+    // starts at 176 (header 144, markers 8, piece table 4 + 20): pen mode (4 bytes), line
+    // type (5) and the five-point outline (4 + 4 + 50) bring the inside line to 243.
+    DispatchSandbox box;
+    WriteText(box.Path("in.plt"), "SP1;PU0,0;PD100,0,100,100,0,100,0,0;SP2;PU10,10;PD20,20;PU;");
+    ASSERT_EQ(RunGenplot({"convert", box.Path("in.plt"), "-o", box.Path("plain.gpf")}).exitCode, 0);
+    ASSERT_EQ(RunGenplot({"convert", box.Path("in.plt"), "-o", box.Path("table.gpf"), "--pen-table",
+                          "2=0"})
+                  .exitCode,
+              0);
+    const std::vector<std::uint8_t> plain = ReadFileBytes(box.Path("plain.gpf"));
+    const std::vector<std::uint8_t> table = ReadFileBytes(box.Path("table.gpf"));
+    ASSERT_GE(plain.size(), 247u);
+    ASSERT_GE(table.size(), 247u);
+    EXPECT_EQ(std::vector<std::uint8_t>(plain.begin() + 176, plain.begin() + 180),
+              (std::vector<std::uint8_t>{0x00, 0x04, 0x00, 0x00}));
+    // Without a table the line follows directly; with it, pen 2 gets the pen-mode-off record.
+    EXPECT_EQ(std::vector<std::uint8_t>(plain.begin() + 243, plain.begin() + 245),
+              (std::vector<std::uint8_t>{0x01, 0x03}));
+    EXPECT_EQ(std::vector<std::uint8_t>(table.begin() + 243, table.begin() + 247),
+              (std::vector<std::uint8_t>{0x01, 0x04, 0x00, 0x00}));
+}
+
+TEST(ConvertCommandTest, HelpVersionAndUsage)
+{
+    for (const char* command : {"convert", "check", "send", "queue", "dump", "verify", "render"})
+    {
+        const ProgramResult help = RunGenplot({command, "--help"});
+        EXPECT_EQ(help.exitCode, 0) << command;
+        EXPECT_NE(help.out.find("Usage"), std::string::npos) << command;
+    }
+    EXPECT_EQ(RunGenplot({"--version"}).out, "genplot 0.1.0\n");
+    const ProgramResult none = RunGenplot({});
+    EXPECT_EQ(none.exitCode, 64);
+    EXPECT_EQ(LineCount(none.err), 1) << none.err;
+    EXPECT_EQ(RunGenplot({"convert", kSample, "-o", "x", "--frobnicate"}).exitCode, 64);
+}
+
+// A plot with one big piece and `lines` short lines inside it: the writer moves the progress
+// bar and pumps messages once per line.
+std::string LargeDrawing(int lines)
+{
+    std::string text = "IN;SP1;PU0,0;EA400000,400000;";
+    text.reserve(text.size() + static_cast<std::size_t>(lines) * 32);
+    for (int i = 0; i < lines; ++i)
+    {
+        const int x = 1000 + (i % 600) * 600;
+        const int y = 1000 + (i / 600) * 600;
+        text += "PU" + std::to_string(x) + "," + std::to_string(y) + ";PD" +
+                std::to_string(x + 300) + "," + std::to_string(y + 200) + ";";
+    }
+    return text + "PU;";
+}
+
+TEST(ConvertCommandTest, InterruptDuringTheWriteLeavesNoFile)
+{
+    DispatchSandbox box;
+    const std::string input = box.Path("large.plt");
+    const std::string output = box.Path("large.gpf");
+    int lines = 100000;
+    bool interrupted = false;
+    // The signal goes out once the bar shows; should the write still win the race, the next
+    // attempt has a larger drawing.
+    for (int attempt = 0; attempt < 5 && !interrupted; ++attempt, lines *= 2)
+    {
+        std::remove(output.c_str());
+        WriteText(input, LargeDrawing(lines));
+        GenplotProcess process({"convert", input, "-o", output, "--progress", "always"});
+        ASSERT_TRUE(process.Started());
+        const bool barShown = process.ReadUntil(
+            [](const std::string& err) { return err.find("writing [") != std::string::npos; },
+            std::chrono::minutes(5));
+        if (barShown)
+            process.Signal(SIGINT);
+        const ProgramResult result = process.Wait();
+        if (result.exitCode == 0)
+            continue;
+        ASSERT_TRUE(barShown) << result.err;
+        EXPECT_EQ(result.exitCode, 130) << result.err;
+        EXPECT_NE(result.err.find("genplot convert: interrupted; " + output + " was not written"),
+                  std::string::npos)
+            << result.err;
+        interrupted = true;
+    }
+    ASSERT_TRUE(interrupted) << "every write finished before the interrupt arrived";
+    EXPECT_FALSE(FileExists(output));
+    // No temporary file is left behind either.
+    EXPECT_EQ(ListDirectory(box.root()), (std::vector<std::string>{"drive_c", "large.plt"}));
+}
+
+} // namespace
