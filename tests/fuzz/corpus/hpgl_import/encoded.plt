@@ -1,0 +1,1 @@
+PU100,100;PE<=ÅÅÅÅ;PE:Ã>Á<ÅÁ;PE7a_;PE<=k@ÀmTÀPUSP0;PG;PE=Ã©ab;PU;

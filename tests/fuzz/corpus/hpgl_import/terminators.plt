@@ -1,0 +1,1 @@
+DT#,0;LBhash#DT*;LBstar*DT;LBetxDT;LBxSM*;PD1,1;SM;
