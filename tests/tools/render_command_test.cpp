@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <initializer_list>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -316,22 +315,29 @@ TEST_F(RenderCommandTest, BrokenLineTypesAreDashedAndPensDiffer)
                              {});
     ASSERT_EQ(Render(bytes), 0) << err;
     ExpectWellFormedAndRenderable();
-    const std::regex path("<path class=\"(\\w+)\" stroke=\"(#[0-9a-f]{6})\"[^>]*?"
-                          "( stroke-dasharray=\"[^\"]+\")? d=\"([^\"]+)\"/>");
-    std::vector<std::smatch> paths;
-    for (auto it = std::sregex_iterator(svg.begin(), svg.end(), path); it != std::sregex_iterator();
-         ++it)
+    struct Path
     {
-        paths.push_back(*it);
+        std::string stroke;
+        bool dashed;
+    };
+    std::vector<Path> paths;
+    for (std::size_t at = svg.find("<path "); at != std::string::npos;
+         at = svg.find("<path ", at + 1))
+    {
+        const std::string element = svg.substr(at, svg.find("/>", at) - at);
+        const std::size_t stroke = element.find(" stroke=\"") + 9;
+        paths.push_back(
+            {element.substr(stroke, 7), element.find("stroke-dasharray") != std::string::npos});
     }
     ASSERT_EQ(paths.size(), 4u) << svg;
-    EXPECT_FALSE(paths[0][3].matched); // outline, solid
-    EXPECT_TRUE(paths[1][3].matched);  // code 2: dashed
-    EXPECT_FALSE(paths[2][3].matched); // back to code 1
-    EXPECT_FALSE(paths[3][3].matched);
-    EXPECT_EQ(paths[0][2], paths[1][2]); // same pen
-    EXPECT_NE(paths[1][2], paths[2][2]); // the pen changed
-    EXPECT_NE(paths[2][2], paths[3][2]); // and again, to pen mode 0x0401
+    EXPECT_FALSE(paths[0].dashed); // outline, solid
+    EXPECT_TRUE(paths[1].dashed);  // code 2: dashed
+    EXPECT_FALSE(paths[2].dashed); // back to code 1
+    EXPECT_FALSE(paths[3].dashed);
+    EXPECT_EQ(paths[0].stroke, paths[1].stroke); // same pen
+    EXPECT_NE(paths[1].stroke, paths[2].stroke); // the pen changed
+    EXPECT_NE(paths[2].stroke, paths[3].stroke); // and again, to pen mode 0x0401
+    EXPECT_EQ(paths[0].stroke[0], '#');
 }
 
 TEST_F(RenderCommandTest, LabelsArePlacedAndTurnedByJustificationAndDirection)
