@@ -3,6 +3,8 @@
 // whose write was cancelled is told apart from a damaged one.
 
 #include "genplot/plot_file_reader.h"
+#include "support/byte_builder.h"
+#include "support/writer_fixtures.h"
 
 #include <array>
 #include <cstdint>
@@ -23,36 +25,9 @@ namespace
 
 using Bytes = std::vector<std::uint8_t>;
 
-void U8(Bytes& out, unsigned value)
-{
-    out.push_back(static_cast<std::uint8_t>(value));
-}
-
-void U16(Bytes& out, unsigned value)
-{
-    U8(out, value & 0xFF);
-    U8(out, (value >> 8) & 0xFF);
-}
-
-void I32(Bytes& out, std::int32_t value)
-{
-    const auto bits = static_cast<std::uint32_t>(value);
-    for (int shift = 0; shift < 32; shift += 8)
-    {
-        U8(out, (bits >> shift) & 0xFF);
-    }
-}
-
-void Record(Bytes& out, unsigned type, unsigned length)
-{
-    U16(out, type);
-    U16(out, length);
-}
-
 void SetI32(Bytes& bytes, std::size_t at, std::int32_t value)
 {
-    Bytes field;
-    I32(field, value);
+    const Bytes field = ByteBuilder().I32(value).bytes();
     std::copy(field.begin(), field.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
@@ -62,180 +37,146 @@ void SetU16(Bytes& bytes, std::size_t at, unsigned value)
     bytes[at + 1] = static_cast<std::uint8_t>(value >> 8);
 }
 
-struct HeaderFields
+// The header these files start with: source "sample", extents (0,0)-(100,100), default text
+// height 10, configuration values 7 to 11, no counts, the piece table at 152.
+ExpectedHeader Header()
 {
-    std::string sourceName = "sample";
-    std::int32_t extents[4] = {0, 0, 100, 100};
-    unsigned looseCount = 0;
-    unsigned pieceAnnotationCount = 0;
-    unsigned pieceCount = 0;
-    std::int32_t defaultTextHeight = 10;
-    std::int32_t looseOffset = -1;
-    std::int32_t tableOffset = 152;
-    std::int32_t pieceAnnotationOffset = -1;
-};
+    ExpectedHeader h;
+    h.sourceName = "sample";
+    h.extents[0] = h.extents[1] = 0;
+    h.extents[2] = h.extents[3] = 100;
+    h.defaultTextHeight = 10;
+    for (int i = 0; i < 5; ++i)
+    {
+        h.configValues[i] = 7 + i;
+    }
+    return h;
+}
 
 // Header record and the two markers: bytes 0-151.
-Bytes Start(const HeaderFields& h)
+ByteBuilder Start(const ExpectedHeader& h)
 {
-    Bytes out;
-    Record(out, 0xEFBE, 140);
-    for (char c : std::string("GENPTV1"))
-    {
-        U8(out, static_cast<unsigned char>(c));
-    }
-    U8(out, 0);
-    for (std::size_t i = 0; i < 20; ++i)
-    {
-        U8(out, i < h.sourceName.size() ? static_cast<unsigned char>(h.sourceName[i]) : 0);
-    }
-    U8(out, 0);  // 32: after the name
-    U8(out, 0);  // 33: padding
-    U16(out, 0); // 34: configFlag
-    U16(out, 0); // 36
-    for (std::int32_t v : h.extents)
-    {
-        I32(out, v); // 38-53
-    }
-    U16(out, h.looseCount);           // 54
-    U16(out, h.pieceAnnotationCount); // 56
-    U16(out, h.pieceCount);           // 58
-    U16(out, 0);                      // 60
-    out.insert(out.end(), 12, 0);     // 62-73
-    I32(out, h.defaultTextHeight);    // 74
-    I32(out, 0);                      // 78
-    I32(out, 0);                      // 82
-    for (std::int32_t v : {7, 8, 9, 10, 11})
-    {
-        I32(out, v); // 86-105
-    }
-    I32(out, 0);  // 106
-    I32(out, 0);  // 110
-    U8(out, 255); // 114
-    U8(out, 255); // 115
-    for (std::int32_t v : {-1, -1, h.looseOffset, -1, h.tableOffset, h.pieceAnnotationOffset, -1})
-    {
-        I32(out, v); // 116-143
-    }
-    Record(out, 0x01FF, 0); // 144
-    Record(out, 0x02FF, 0); // 148
+    ByteBuilder out;
+    AppendHeaderRecord(out, h);
+    out.Record(0x01FF, 0).Record(0x02FF, 0);
     return out;
 }
 
-void Polyline(Bytes& out, const std::vector<std::pair<std::int32_t, std::int32_t>>& points)
+void Polyline(ByteBuilder& out, const std::vector<std::pair<std::int32_t, std::int32_t>>& points)
 {
-    Record(out, 0x0301, static_cast<unsigned>(10 * points.size() + 4));
-    U16(out, 0x0100);
-    U16(out, static_cast<unsigned>(points.size()));
+    out.Record(0x0301, static_cast<std::uint16_t>(10 * points.size() + 4))
+        .U16(0x0100)
+        .U16(static_cast<std::uint16_t>(points.size()));
     for (const auto& [x, y] : points)
     {
-        I32(out, x);
-        I32(out, y);
-        U16(out, 0);
+        out.Point(x, y);
     }
 }
 
 const std::vector<std::pair<std::int32_t, std::int32_t>> kSquare = {
     {0, 0}, {100, 0}, {100, 100}, {0, 0}};
 
+// Piece-table record with one entry per recordOffset, every box (0,0)-(100,100).
+void PieceTable(ByteBuilder& out, std::initializer_list<std::int32_t> recordOffsets)
+{
+    out.Record(0x0300, static_cast<std::uint16_t>(20 * recordOffsets.size()));
+    for (std::int32_t offset : recordOffsets)
+    {
+        out.I32(0).I32(0).I32(100).I32(100).I32(offset);
+    }
+}
+
+// Pen mode, line type 1 and the square outline: 4 + 5 + 48 bytes.
+void OutlineRecords(ByteBuilder& out)
+{
+    out.Record(0x0400, 0).Record(0x0410, 1).U8(1);
+    Polyline(out, kSquare);
+}
+
 // The 160-byte file of a plot with no pieces and no labels.
 Bytes EmptyPlot()
 {
-    Bytes out = Start(HeaderFields{});
-    Record(out, 0x0300, 0); // 152
-    Record(out, 0xFFFF, 0); // 156
-    return out;
+    ByteBuilder out = Start(Header());
+    out.Record(0x0300, 0); // 152
+    out.Record(0xFFFF, 0); // 156
+    return out.bytes();
 }
 
 // One piece with a four-point outline, no lines, no labels: 241 bytes.
 Bytes OnePiece()
 {
-    HeaderFields h;
+    ExpectedHeader h = Header();
     h.pieceCount = 1;
-    Bytes out = Start(h);
-    Record(out, 0x0300, 20); // 152
-    for (std::int32_t v : {0, 0, 100, 100, 176})
-    {
-        I32(out, v); // 156-175
-    }
-    Record(out, 0x0400, 0); // 176
-    Record(out, 0x0410, 1); // 180
-    U8(out, 1);             // 184
-    Polyline(out, kSquare); // 185, length 44
-    Record(out, 0x03FF, 0); // 233
-    Record(out, 0xFFFF, 0); // 237
-    return out;
+    ByteBuilder out = Start(h);
+    PieceTable(out, {176}); // 152, entry 156-175
+    OutlineRecords(out);    // 176 pen mode, 180 line type (code at 184), 185 polyline (44)
+    out.Record(0x03FF, 0);  // 233
+    out.Record(0xFFFF, 0);  // 237
+    return out.bytes();
 }
 
-// An annotation record: flags from whether a direction and a height are given.
-void Annotation(Bytes& out, const std::string& text, std::int32_t x, std::int32_t y,
-                const std::int32_t* direction, const std::int32_t* height, unsigned justification)
+// An annotation record: flags from whether a direction and a height are given; the extent
+// is (x, y - 5)-(x + 30, y + 10).
+void Annotation(ByteBuilder& out, const std::string& text, std::int32_t x, std::int32_t y,
+                const std::int32_t* direction, const std::int32_t* height,
+                std::uint8_t justification)
 {
-    unsigned flags = (direction ? 0x01 : 0) | (height ? 0x10 : 0);
-    Record(out, 0x0500,
-           static_cast<unsigned>(30 + text.size() + (direction ? 8 : 0) + (height ? 4 : 0)));
-    U16(out, static_cast<unsigned>(text.size()));
-    U8(out, flags);
-    U8(out, 0);
-    U8(out, 0);
-    U8(out, justification);
-    for (std::int32_t v : {x, y - 5, x + 30, y + 10})
-    {
-        I32(out, v); // extent
-    }
-    I32(out, x);
-    I32(out, y);
+    out.Record(0x0500, static_cast<std::uint16_t>(30 + text.size() + (direction ? 8 : 0) +
+                                                  (height ? 4 : 0)))
+        .U16(static_cast<std::uint16_t>(text.size()))
+        .U8(static_cast<std::uint8_t>((direction ? 0x01 : 0) | (height ? 0x10 : 0)))
+        .U8(0)
+        .U8(0)
+        .U8(justification)
+        .I32(x)
+        .I32(y - 5)
+        .I32(x + 30)
+        .I32(y + 10)
+        .I32(x)
+        .I32(y);
     if (direction)
     {
-        I32(out, direction[0]);
-        I32(out, direction[1]);
+        out.I32(direction[0]).I32(direction[1]);
     }
     if (height)
     {
-        I32(out, *height);
+        out.I32(*height);
     }
-    out.insert(out.end(), text.begin(), text.end());
+    out.Text(text);
 }
 
 // No pieces; two loose annotations at 156 (37 bytes) and 193 (45 bytes), end at 238.
 Bytes LooseLabels()
 {
-    HeaderFields h;
-    h.looseCount = 2;
-    h.looseOffset = 156;
-    Bytes out = Start(h);
-    Record(out, 0x0300, 0); // 152
+    ExpectedHeader h = Header();
+    h.looseAnnotationCount = 2;
+    h.looseAnnotationOffset = 156;
+    ByteBuilder out = Start(h);
+    out.Record(0x0300, 0); // 152
     Annotation(out, "ABC", 5, 6, nullptr, nullptr, 1);
     const std::int32_t up[] = {0, 10000};
     Annotation(out, "ABC", 7, 8, up, nullptr, 5);
-    Record(out, 0xFFFF, 0); // 238
-    return out;
+    out.Record(0xFFFF, 0); // 238
+    return out.bytes();
 }
 
 // One piece (as OnePiece), then one piece annotation at 237 with a direction, a height and a
 // two-line text (record length 46, 50 bytes), end at 287.
 Bytes PieceLabel()
 {
-    HeaderFields h;
+    ExpectedHeader h = Header();
     h.pieceCount = 1;
     h.pieceAnnotationCount = 1;
     h.pieceAnnotationOffset = 237;
-    Bytes out = Start(h);
-    Record(out, 0x0300, 20);
-    for (std::int32_t v : {0, 0, 100, 100, 176})
-    {
-        I32(out, v);
-    }
-    Record(out, 0x0400, 0);
-    Record(out, 0x0410, 1);
-    U8(out, 1);
-    Polyline(out, kSquare);
-    Record(out, 0x03FF, 0);
+    ByteBuilder out = Start(h);
+    PieceTable(out, {176});
+    OutlineRecords(out);
+    out.Record(0x03FF, 0);
     const std::int32_t turned[] = {-3, 4};
     const std::int32_t height = 25;
     Annotation(out, "A\r\nB", 50, 60, turned, &height, 2);
-    Record(out, 0xFFFF, 0);
-    return out;
+    out.Record(0xFFFF, 0);
+    return out.bytes();
 }
 
 PlotFile Read(const Bytes& bytes)
@@ -248,28 +189,17 @@ PlotFile Read(const Bytes& bytes)
 // written, with every section offset -1 and no annotation counts.
 Bytes CancelledInSecondPiece()
 {
-    HeaderFields h;
+    ExpectedHeader h = Header();
     h.pieceCount = 2;
-    h.tableOffset = -1;
-    Bytes out = Start(h);
-    Record(out, 0x0300, 40); // 152
-    for (std::int32_t v : {0, 0, 100, 100, 196, 0, 0, 100, 100, -1})
-    {
-        I32(out, v); // 156-195
-    }
-    Record(out, 0x0400, 0); // 196: piece 0
-    Record(out, 0x0410, 1);
-    U8(out, 1);
-    Polyline(out, kSquare); // 205
-    Record(out, 0x03FF, 0); // 253
-    Record(out, 0x0400, 0); // 257: piece 1
-    Record(out, 0x0410, 1);
-    U8(out, 1);
-    Polyline(out, kSquare);              // 266
-    Record(out, 0x0410, 1);              // 314
-    U8(out, 2);                          // a broken line
+    h.pieceTableOffset = -1;
+    ByteBuilder out = Start(h);
+    PieceTable(out, {196, -1});          // 152, entries 156-195
+    OutlineRecords(out);                 // 196: piece 0, outline polyline at 205
+    out.Record(0x03FF, 0);               // 253
+    OutlineRecords(out);                 // 257: piece 1, outline polyline at 266
+    out.Record(0x0410, 1).U8(2);         // 314: a broken line
     Polyline(out, {{10, 10}, {20, 20}}); // 319, 28 bytes: ends at 347
-    return out;
+    return out.bytes();
 }
 
 } // namespace
@@ -298,18 +228,6 @@ TEST(PlotFileReaderTest, EmptyPlotDecodesEveryHeaderField)
     EXPECT_TRUE(file.pieces.empty());
     EXPECT_TRUE(file.hasEnd);
     EXPECT_EQ(file.endOffset, 156u);
-}
-
-TEST(PlotFileReaderTest, SourceNameOfTwentyBytesHasNoTerminator)
-{
-    HeaderFields h;
-    h.sourceName = "ABCDEFGHIJKLMNOPQRST";
-    Bytes bytes = Start(h);
-    Record(bytes, 0x0300, 0);
-    Record(bytes, 0xFFFF, 0);
-    const PlotFile file = Read(bytes);
-    EXPECT_EQ(file.status, PlotFileStatus::Valid) << file.problem;
-    EXPECT_EQ(file.header.sourceName, "ABCDEFGHIJKLMNOPQRST");
 }
 
 TEST(PlotFileReaderTest, OnePieceDecodesEveryRecordAtItsOffset)
@@ -379,15 +297,17 @@ TEST(PlotFileReaderTest, AnnotationsDecodeWithDefaultsForAbsentFields)
     EXPECT_EQ(both.text, "A\r\nB");
 }
 
-TEST(PlotFileReaderTest, NegativeCoordinatesDecodeAsTwosComplement)
+TEST(PlotFileReaderTest, HeaderEdgeValuesDecode)
 {
-    HeaderFields h;
+    ExpectedHeader h = Header();
+    h.sourceName = "ABCDEFGHIJKLMNOPQRST"; // 20 bytes: no terminator inside the field
     h.extents[0] = -2147483647 - 1;
     h.extents[1] = -1;
-    Bytes bytes = Start(h);
-    Record(bytes, 0x0300, 0);
-    Record(bytes, 0xFFFF, 0);
-    const PlotFile file = Read(bytes);
+    ByteBuilder bytes = Start(h);
+    bytes.Record(0x0300, 0).Record(0xFFFF, 0);
+    const PlotFile file = Read(bytes.bytes());
+    EXPECT_EQ(file.status, PlotFileStatus::Valid) << file.problem;
+    EXPECT_EQ(file.header.sourceName, "ABCDEFGHIJKLMNOPQRST");
     EXPECT_EQ(file.header.extents.lowerLeft.x, -2147483647 - 1);
     EXPECT_EQ(file.header.extents.lowerLeft.y, -1);
 }
@@ -506,7 +426,7 @@ TEST(PlotFileReaderTest, DamagedFilesAreReportedAtTheFaultyRecordOrField)
     }
     {
         Bytes b = EmptyPlot();
-        Record(b, 0xFFFF, 0);
+        b.insert(b.end(), {0xFF, 0xFF, 0, 0});
         cases.push_back({"bytes after the end record", b, 160, "4 bytes follow"});
     }
     {
@@ -617,11 +537,7 @@ TEST(PlotFileReaderTest, FilesThatOnlyLookCancelledAreDamaged)
         Bytes b = CancelledInSecondPiece();
         SetU16(b, 154, 60);
         SetU16(b, 58, 3);
-        Bytes entry;
-        for (std::int32_t v : {0, 0, 1, 1, 500})
-        {
-            I32(entry, v);
-        }
+        const Bytes entry = ByteBuilder().I32(0).I32(0).I32(1).I32(1).I32(500).bytes();
         b.insert(b.begin() + 196, entry.begin(), entry.end());
         SetI32(b, 172, 216);
         const PlotFile file = Read(b);
@@ -640,18 +556,11 @@ TEST(PlotFileReaderTest, FilesThatOnlyLookCancelledAreDamaged)
 
 TEST(PlotFileReaderTest, FollowOnRecordOfASplitLineIsMarked)
 {
-    HeaderFields h;
+    ExpectedHeader h = Header();
     h.pieceCount = 1;
-    Bytes b = Start(h);
-    Record(b, 0x0300, 20);
-    for (std::int32_t v : {0, 0, 7000, 1, 176})
-    {
-        I32(b, v);
-    }
-    Record(b, 0x0400, 0);
-    Record(b, 0x0410, 1);
-    U8(b, 1);
-    Polyline(b, kSquare);
+    ByteBuilder b = Start(h);
+    PieceTable(b, {176});
+    OutlineRecords(b);
     std::vector<std::pair<std::int32_t, std::int32_t>> first;
     for (std::int32_t i = 0; i < 6553; ++i)
     {
@@ -660,9 +569,8 @@ TEST(PlotFileReaderTest, FollowOnRecordOfASplitLineIsMarked)
     Polyline(b, first);
     Polyline(b, {{6552, 0}, {6553, 1}}); // starts where the full record ended
     Polyline(b, {{6553, 1}, {0, 0}});    // starts there too, but the one before is not full
-    Record(b, 0x03FF, 0);
-    Record(b, 0xFFFF, 0);
-    const PlotFile file = Read(b);
+    b.Record(0x03FF, 0).Record(0xFFFF, 0);
+    const PlotFile file = Read(b.bytes());
     ASSERT_EQ(file.status, PlotFileStatus::Valid) << file.problemOffset << ": " << file.problem;
     const auto& records = file.pieces[0].records;
     ASSERT_EQ(records.size(), 7u);

@@ -1,12 +1,14 @@
 // `genplot verify` and `genplot dump` run as a user runs them, on plot files spelled out byte
 // by byte from the layout: exit status, stdout and stderr.
 
+#include "support/byte_builder.h"
+#include "support/writer_fixtures.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -20,87 +22,42 @@ namespace
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Little-endian record builder for the few files these tests need.
-class PlotBytes
+// Header record and markers as these files start: source "sample", extents (0,0)-(100,100),
+// default text height 10, configuration values 7 to 11; 152 bytes.
+ByteBuilder Start(std::uint16_t pieces, std::uint16_t loose, std::int32_t looseAt,
+                  std::int32_t tableAt)
 {
-  public:
-    PlotBytes& U8(unsigned v)
+    ExpectedHeader h;
+    h.sourceName = "sample";
+    h.extents[0] = h.extents[1] = 0;
+    h.extents[2] = h.extents[3] = 100;
+    h.defaultTextHeight = 10;
+    for (int i = 0; i < 5; ++i)
     {
-        bytes_.push_back(static_cast<std::uint8_t>(v));
-        return *this;
+        h.configValues[i] = 7 + i;
     }
-    PlotBytes& U16(unsigned v)
-    {
-        return U8(v & 0xFF).U8((v >> 8) & 0xFF);
-    }
-    PlotBytes& I32(std::int32_t v)
-    {
-        const auto bits = static_cast<std::uint32_t>(v);
-        return U16(bits & 0xFFFF).U16(bits >> 16);
-    }
-    PlotBytes& I32s(std::initializer_list<std::int32_t> values)
-    {
-        for (std::int32_t v : values)
-        {
-            I32(v);
-        }
-        return *this;
-    }
-    PlotBytes& Record(unsigned type, unsigned length)
-    {
-        return U16(type).U16(length);
-    }
-    PlotBytes& Text(const std::string& text)
-    {
-        bytes_.insert(bytes_.end(), text.begin(), text.end());
-        return *this;
-    }
-    // Header record (source "sample", extents (0,0)-(100,100), default text height 10,
-    // configuration values 7-11) and the two markers: 152 bytes.
-    PlotBytes& Start(unsigned pieces, unsigned loose, unsigned pieceLabels, std::int32_t looseAt,
-                     std::int32_t tableAt, std::int32_t pieceLabelsAt)
-    {
-        Record(0xEFBE, 140).Text(std::string("GENPTV1\0sample", 14));
-        for (int i = 0; i < 14 + 2; ++i)
-        {
-            U8(0); // rest of the name, its terminator, padding
-        }
-        U16(0).U16(0).I32s({0, 0, 100, 100}).U16(loose).U16(pieceLabels).U16(pieces).U16(0);
-        for (int i = 0; i < 12; ++i)
-        {
-            U8(0);
-        }
-        I32s({10, 0, 0, 7, 8, 9, 10, 11, 0, 0}).U8(255).U8(255);
-        I32s({-1, -1, looseAt, -1, tableAt, pieceLabelsAt, -1});
-        return Record(0x01FF, 0).Record(0x02FF, 0);
-    }
-    PlotBytes& Polyline(std::initializer_list<std::pair<std::int32_t, std::int32_t>> points)
-    {
-        Record(0x0301, static_cast<unsigned>(10 * points.size() + 4)).U16(0x0100);
-        U16(static_cast<unsigned>(points.size()));
-        for (const auto& [x, y] : points)
-        {
-            I32(x).I32(y).U16(0);
-        }
-        return *this;
-    }
-    const Bytes& bytes() const
-    {
-        return bytes_;
-    }
+    h.pieceCount = pieces;
+    h.looseAnnotationCount = loose;
+    h.looseAnnotationOffset = looseAt;
+    h.pieceTableOffset = tableAt;
+    ByteBuilder b;
+    AppendHeaderRecord(b, h).Record(0x01FF, 0).Record(0x02FF, 0);
+    return b;
+}
 
-  private:
-    Bytes bytes_;
-};
+// Pen mode, line type 1 and a four-point outline: 4 + 5 + 48 bytes.
+ByteBuilder& Outline(ByteBuilder& b)
+{
+    b.Record(0x0400, 0).Record(0x0410, 1).U8(1).Record(0x0301, 44).U16(0x0100).U16(4);
+    return b.Point(0, 0).Point(100, 0).Point(100, 100).Point(0, 0);
+}
 
 // One piece with a four-point outline: 241 bytes, the end record at 237.
 Bytes OnePiece()
 {
-    PlotBytes b;
-    b.Start(1, 0, 0, -1, 152, -1).Record(0x0300, 20).I32s({0, 0, 100, 100, 176});
-    b.Record(0x0400, 0).Record(0x0410, 1).U8(1);
-    b.Polyline({{0, 0}, {100, 0}, {100, 100}, {0, 0}});
-    b.Record(0x03FF, 0).Record(0xFFFF, 0);
+    ByteBuilder b = Start(1, 0, -1, 152);
+    b.Record(0x0300, 20).I32(0).I32(0).I32(100).I32(100).I32(176);
+    Outline(b).Record(0x03FF, 0).Record(0xFFFF, 0);
     return b.bytes();
 }
 
@@ -108,10 +65,9 @@ Bytes OnePiece()
 // justification 2; record length 30 + 4 + 8 + 4 = 46; the end record at 206.
 Bytes LooseLabel()
 {
-    PlotBytes b;
-    b.Start(0, 1, 0, 156, 152, -1).Record(0x0300, 0);
-    b.Record(0x0500, 46).U16(4).U8(0x11).U8(0).U8(0).U8(2);
-    b.I32s({-20, 100, 5, 160, 50, 60, 0, 10000, 25}).Text("A\r\nB");
+    ByteBuilder b = Start(0, 1, 156, 152);
+    b.Record(0x0300, 0).Record(0x0500, 46).U16(4).U8(0x11).U8(0).U8(0).U8(2);
+    b.I32(-20).I32(100).I32(5).I32(160).I32(50).I32(60).I32(0).I32(10000).I32(25).Text("A\r\nB");
     b.Record(0xFFFF, 0);
     return b.bytes();
 }
@@ -120,13 +76,12 @@ Bytes LooseLabel()
 // first one written (every section offset -1).
 Bytes Cancelled()
 {
-    PlotBytes b;
-    b.Start(2, 0, 0, -1, -1, -1).Record(0x0300, 40);
-    b.I32s({0, 0, 100, 100, 196, 0, 0, 100, 100, -1});
-    b.Record(0x0400, 0).Record(0x0410, 1).U8(1).Polyline({{0, 0}, {100, 0}, {100, 100}, {0, 0}});
-    b.Record(0x03FF, 0);
-    b.Record(0x0400, 0).Record(0x0410, 1).U8(1).Polyline({{0, 0}, {100, 0}, {100, 100}, {0, 0}});
-    b.Record(0x0410, 1).U8(2).Polyline({{10, 10}, {20, 20}});
+    ByteBuilder b = Start(2, 0, -1, -1);
+    b.Record(0x0300, 40).I32(0).I32(0).I32(100).I32(100).I32(196);
+    b.I32(0).I32(0).I32(100).I32(100).I32(-1);
+    Outline(b).Record(0x03FF, 0);
+    Outline(b).Record(0x0410, 1).U8(2);
+    b.Record(0x0301, 24).U16(0x0100).U16(2).Point(10, 10).Point(20, 20);
     return b.bytes();
 }
 

@@ -2,6 +2,9 @@
 // layout. Every picture it makes must be accepted by a real XML parser (xmllint) and drawn
 // without error by a real SVG renderer (rsvg-convert).
 
+#include "support/byte_builder.h"
+#include "support/writer_fixtures.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -21,30 +24,6 @@ namespace
 
 using Bytes = std::vector<std::uint8_t>;
 using Points = std::vector<std::pair<std::int32_t, std::int32_t>>;
-
-void U8(Bytes& out, unsigned v)
-{
-    out.push_back(static_cast<std::uint8_t>(v));
-}
-
-void U16(Bytes& out, unsigned v)
-{
-    U8(out, v & 0xFF);
-    U8(out, (v >> 8) & 0xFF);
-}
-
-void I32(Bytes& out, std::int32_t v)
-{
-    const auto bits = static_cast<std::uint32_t>(v);
-    U16(out, bits & 0xFFFF);
-    U16(out, bits >> 16);
-}
-
-void Record(Bytes& out, unsigned type, unsigned length)
-{
-    U16(out, type);
-    U16(out, length);
-}
 
 // A label as the plot file stores it.
 struct Label
@@ -79,62 +58,60 @@ Bytes Plot(const std::vector<std::vector<Step>>& pieces, const std::vector<Label
     std::vector<Bytes> sections;
     for (const auto& steps : pieces)
     {
-        Bytes section;
+        ByteBuilder section;
         for (const Step& step : steps)
         {
             if (step.type == 0x0410)
             {
-                Record(section, 0x0410, 1);
-                U8(section, step.code);
+                section.Record(0x0410, 1).U8(static_cast<std::uint8_t>(step.code));
             }
             else if (step.type == 0x0301)
             {
-                Record(section, 0x0301, static_cast<unsigned>(10 * step.points.size() + 4));
-                U16(section, 0x0100);
-                U16(section, static_cast<unsigned>(step.points.size()));
+                section.Record(0x0301, static_cast<std::uint16_t>(10 * step.points.size() + 4))
+                    .U16(0x0100)
+                    .U16(static_cast<std::uint16_t>(step.points.size()));
                 for (const auto& [x, y] : step.points)
                 {
-                    I32(section, x);
-                    I32(section, y);
-                    U16(section, 0);
+                    section.Point(x, y);
                 }
             }
             else
             {
-                Record(section, step.type, 0);
+                section.Record(static_cast<std::uint16_t>(step.type), 0);
             }
         }
-        Record(section, 0x03FF, 0);
-        sections.push_back(section);
+        section.Record(0x03FF, 0);
+        sections.push_back(section.bytes());
     }
-    Bytes annotations;
+    ByteBuilder annotations;
     for (const Label& label : labels)
     {
         const bool turned = label.directionX != 10000 || label.directionY != 0;
         const bool tall = label.height != 10;
-        Record(annotations, 0x0500,
-               static_cast<unsigned>(30 + label.text.size() + (turned ? 8 : 0) + (tall ? 4 : 0)));
-        U16(annotations, static_cast<unsigned>(label.text.size()));
-        U8(annotations, (turned ? 0x01 : 0) | (tall ? 0x10 : 0));
-        U8(annotations, 0);
-        U8(annotations, 0);
-        U8(annotations, label.justification);
-        for (std::int32_t v : {label.x, label.y - label.height, label.x + 100, label.y + 100})
-        {
-            I32(annotations, v); // a generous extent; the renderer places text by position
-        }
-        I32(annotations, label.x);
-        I32(annotations, label.y);
+        annotations
+            .Record(0x0500, static_cast<std::uint16_t>(30 + label.text.size() + (turned ? 8 : 0) +
+                                                       (tall ? 4 : 0)))
+            .U16(static_cast<std::uint16_t>(label.text.size()))
+            .U8(static_cast<std::uint8_t>((turned ? 0x01 : 0) | (tall ? 0x10 : 0)))
+            .U8(0)
+            .U8(0)
+            .U8(static_cast<std::uint8_t>(label.justification))
+            // A generous extent; the renderer places text by position and direction.
+            .I32(label.x)
+            .I32(label.y - label.height)
+            .I32(label.x + 100)
+            .I32(label.y + 100)
+            .I32(label.x)
+            .I32(label.y);
         if (turned)
         {
-            I32(annotations, label.directionX);
-            I32(annotations, label.directionY);
+            annotations.I32(label.directionX).I32(label.directionY);
         }
         if (tall)
         {
-            I32(annotations, label.height);
+            annotations.I32(label.height);
         }
-        annotations.insert(annotations.end(), label.text.begin(), label.text.end());
+        annotations.Text(label.text);
     }
 
     const std::uint32_t tableEnd = 156 + 20 * static_cast<std::uint32_t>(pieces.size());
@@ -143,52 +120,29 @@ Bytes Plot(const std::vector<std::vector<Step>>& pieces, const std::vector<Label
     {
         annotationsAt += static_cast<std::uint32_t>(section.size());
     }
-    Bytes out;
-    Record(out, 0xEFBE, 140);
-    const std::string magic("GENPTV1\0render", 14);
-    out.insert(out.end(), magic.begin(), magic.end());
-    out.insert(out.end(), 16, 0);
-    U16(out, 0);
-    U16(out, 0);
-    for (std::int32_t v : {0, 0, 100, 100})
-    {
-        I32(out, v);
-    }
-    U16(out, static_cast<unsigned>(labels.size()));
-    U16(out, 0);
-    U16(out, static_cast<unsigned>(pieces.size()));
-    U16(out, 0);
-    out.insert(out.end(), 12, 0);
-    for (std::int32_t v : {10, 0, 0, 0, 0, 0, 0, 0, 0, 0})
-    {
-        I32(out, v);
-    }
-    U8(out, 255);
-    U8(out, 255);
-    const std::int32_t looseAt = labels.empty() ? -1 : static_cast<std::int32_t>(annotationsAt);
-    for (std::int32_t v : {-1, -1, looseAt, -1, 152, -1, -1})
-    {
-        I32(out, v);
-    }
-    Record(out, 0x01FF, 0);
-    Record(out, 0x02FF, 0);
-    Record(out, 0x0300, static_cast<unsigned>(20 * pieces.size()));
+    ExpectedHeader h;
+    h.sourceName = "render";
+    h.extents[0] = h.extents[1] = 0;
+    h.extents[2] = h.extents[3] = 100;
+    h.defaultTextHeight = 10;
+    h.pieceCount = static_cast<std::uint16_t>(pieces.size());
+    h.looseAnnotationCount = static_cast<std::uint16_t>(labels.size());
+    h.looseAnnotationOffset = labels.empty() ? -1 : static_cast<std::int32_t>(annotationsAt);
+    ByteBuilder out;
+    AppendHeaderRecord(out, h).Record(0x01FF, 0).Record(0x02FF, 0);
+    out.Record(0x0300, static_cast<std::uint16_t>(20 * pieces.size()));
     std::uint32_t sectionAt = tableEnd;
     for (const Bytes& section : sections)
     {
-        for (std::int32_t v : {0, 0, 100, 100, static_cast<std::int32_t>(sectionAt)})
-        {
-            I32(out, v);
-        }
+        out.I32(0).I32(0).I32(100).I32(100).I32(static_cast<std::int32_t>(sectionAt));
         sectionAt += static_cast<std::uint32_t>(section.size());
     }
     for (const Bytes& section : sections)
     {
-        out.insert(out.end(), section.begin(), section.end());
+        out.Append(section);
     }
-    out.insert(out.end(), annotations.begin(), annotations.end());
-    Record(out, 0xFFFF, 0);
-    return out;
+    out.Append(annotations.bytes()).Record(0xFFFF, 0);
+    return out.bytes();
 }
 
 const Points kSquare = {{0, 0}, {100, 0}, {100, 100}, {0, 100}, {0, 0}};
