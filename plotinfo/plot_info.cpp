@@ -52,6 +52,44 @@ void AppendChunks(CLineSeg* source, CObList& destination)
     } while (start < count);
 }
 
+} // namespace
+
+namespace genplot::detail
+{
+
+void AppendChunksTakingPoints(CLineSeg* source, CObList& destination)
+{
+    if (source->GetPointCount() > kChunkStep)
+    {
+        AppendChunks(source, destination);
+        return;
+    }
+    // One chunk holds the whole line: it takes the source's points over instead of copying
+    // them, which is the same line for everyone who reads it afterwards.
+    auto* chunk = new CLineSeg;
+    chunk->geometryType = source->geometryType;
+    chunk->penNumber = source->penNumber;
+    chunk->lineType = source->lineType;
+    chunk->lineWidth = source->lineWidth;
+    chunk->points.Swap(source->points);
+    try
+    {
+        destination.AddTail(chunk);
+    }
+    catch (...)
+    {
+        // Not stored: the source gets its points back, as if nothing had been tried.
+        chunk->points.Swap(source->points);
+        delete chunk;
+        throw;
+    }
+}
+
+} // namespace genplot::detail
+
+namespace
+{
+
 std::int64_t Magnitude(std::int64_t value)
 {
     return value < 0 ? -value : value;
@@ -64,9 +102,24 @@ namespace genplot::detail
 
 CBBox LineBox(const CLineSeg& line)
 {
-    CBBox box;
+    // Kept in locals and written once: this walks every point of every stroke a host sends.
+    std::int32_t minX = CBBox::kEmptyMin;
+    std::int32_t minY = CBBox::kEmptyMin;
+    std::int32_t maxX = CBBox::kEmptyMax;
+    std::int32_t maxY = CBBox::kEmptyMax;
     for (POSITION position = line.GetHeadPosition(); position != nullptr;)
-        box.Update(*line.GetNextPoint(position));
+    {
+        const CCoord* point = line.GetNextPoint(position);
+        minX = point->x < minX ? point->x : minX;
+        maxX = point->x > maxX ? point->x : maxX;
+        minY = point->y < minY ? point->y : minY;
+        maxY = point->y > maxY ? point->y : maxY;
+    }
+    CBBox box;
+    box.lowerLeft.x = minX;
+    box.lowerLeft.y = minY;
+    box.upperRight.x = maxX;
+    box.upperRight.y = maxY;
     return box;
 }
 
@@ -154,11 +207,17 @@ void CPlotInfo::AddNewPerim()
 
     currentLine.penNumber = currentPen;
     auto* piece = new CPerim;
+    // The outline takes the stroke's points over rather than copying them: the current line
+    // drops its points right after anyway. Taken back if the piece cannot be stored.
+    piece->outline.geometryType = currentLine.geometryType;
+    piece->outline.penNumber = currentLine.penNumber;
+    piece->outline.lineType = currentLine.lineType;
+    piece->outline.lineWidth = currentLine.lineWidth;
+    piece->outline.points.Swap(currentLine.points);
     try
     {
         piece->box = box;
         piece->boxPerimeter = key;
-        piece->outline.CopyLineSeg(&currentLine, -1, -1);
         // Before the first strictly larger key, so equal keys keep the order they were made in.
         POSITION position = pieces.GetHeadPosition();
         while (position != nullptr)
@@ -177,6 +236,7 @@ void CPlotInfo::AddNewPerim()
     }
     catch (...)
     {
+        piece->outline.points.Swap(currentLine.points);
         delete piece;
         throw;
     }
@@ -189,18 +249,20 @@ void CPlotInfo::SaveLine()
         return;
     currentLine.penNumber = currentPen;
     CBBox strokeBox = genplot::detail::LineBox(currentLine);
+    CObList* destination = &looseLines;
     for (POSITION position = pieces.GetHeadPosition(); position != nullptr;)
     {
         auto* piece = static_cast<CPerim*>(pieces.GetNext(position));
         if (genplot::detail::BoxesMeet(strokeBox, piece->box) &&
             IsLineInBbox(&currentLine, &piece->box))
         {
-            AddLineToPiece(&currentLine, piece);
-            currentLine.RemovePointsInLineSeg();
-            return;
+            destination = &piece->nonPerimeterLines;
+            break;
         }
     }
-    AppendChunks(&currentLine, looseLines);
+    // The chunk rule, with the stored line taking the stroke's points over when it is short
+    // enough to be one chunk: the current line drops them next in any case.
+    genplot::detail::AppendChunksTakingPoints(&currentLine, *destination);
     currentLine.RemovePointsInLineSeg();
 }
 

@@ -9,6 +9,12 @@ namespace genplot::detail
 /// The box of every point of `line`, whatever its geometry type; empty for an empty line.
 CBBox LineBox(const CLineSeg& line);
 
+/// Appends the chunks of `source` (not empty) to `destination` by the chunk rule. When one
+/// chunk holds the whole line, the chunk takes the source's points over instead of copying
+/// them and the source is left without points; otherwise the source is unchanged. On an
+/// allocation failure the source keeps all its points and the chunks already appended stay.
+void AppendChunksTakingPoints(CLineSeg* source, CObList& destination);
+
 /// True when the boxes share at least one point, edges included; never for an empty box.
 /// A line none of whose points can lie in `box` is told apart by this alone, so routing may
 /// skip the point-by-point test.

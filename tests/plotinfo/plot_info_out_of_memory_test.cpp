@@ -123,7 +123,9 @@ TEST_F(PlotInfoOutOfMemoryTest, AssemblyFailingAtEachAllocationKeepsListsLive)
         if (!failed)
             break;
     }
-    EXPECT_GT(n, 50);
+    // Every point, node block, line, piece and label is an allocation: the loop has covered
+    // them all. (Stored strokes take the current line's points over, so points are made once.)
+    EXPECT_GT(n, 40);
 }
 
 TEST_F(PlotInfoOutOfMemoryTest, FinalisationFailingAtEachAllocationKeepsListsLive)
