@@ -57,26 +57,33 @@ template <class Distance> CPerim* NearestPiece(CObList& pieces, CCoord* point, D
     return nearest;
 }
 
-// Appends a piece made from `line` (not empty) to `pieces`: its outline is a copy of the
-// line, and its box and `extents` restart at the line's first point and grow by the outline.
+// Appends a piece made from `line` (not empty) to `pieces`: its outline is the line, and its
+// box and `extents` restart at the line's first point and grow by the outline. The outline
+// takes the line's points over instead of copying them (the caller deletes the line next);
+// if the piece cannot be stored, the line gets them back.
 void MakePieceFromLine(CLineSeg* line, CObList& pieces, CBBox& extents)
 {
-    const CCoord* first = line->GetFirstPoint();
+    const CCoord first = *line->GetFirstPoint();
     auto* piece = new CPerim;
+    piece->box.lowerLeft = first;
+    piece->box.upperRight = first;
+    piece->outline.geometryType = line->geometryType;
+    piece->outline.penNumber = line->penNumber;
+    piece->outline.lineType = line->lineType;
+    piece->outline.lineWidth = line->lineWidth;
+    piece->outline.points.Swap(line->points);
     try
     {
-        piece->box.lowerLeft = *first;
-        piece->box.upperRight = *first;
-        piece->outline.CopyLineSeg(line, -1, -1);
         pieces.AddTail(piece);
     }
     catch (...)
     {
+        piece->outline.points.Swap(line->points);
         delete piece;
         throw;
     }
-    extents.lowerLeft = *first;
-    extents.upperRight = *first;
+    extents.lowerLeft = first;
+    extents.upperRight = first;
     piece->outline.UpdateBoundingBoxes(piece, &extents);
 }
 
@@ -110,7 +117,9 @@ void CPlotInfo::AssignLooseLinesToPieces()
             if (pieces.IsEmpty())
                 MakePieceFromLine(line, pieces, extents);
             else
-                AddLineToPiece(line, route(line));
+                // As AddLineToPiece, but taking the line's points over when one chunk holds
+                // them: the line is deleted right after.
+                genplot::detail::AppendChunksTakingPoints(line, route(line)->nonPerimeterLines);
         }
         delete line;
         looseLines.RemoveHead();

@@ -154,4 +154,54 @@ TEST(StrokeHandoverTest, FailureWhileStoringKeepsTheStrokeInTheCurrentLine)
     }
 }
 
+TEST(StrokeHandoverTest, PlacementFailureLeavesEachLineLooseWithItsPoints)
+{
+    // Without pieces the first loose line becomes a piece; with ten pieces every loose line
+    // goes into one of them. Either way a failure leaves the line in place, points and all.
+    for (bool withPieces : {false, true})
+    {
+        SCOPED_TRACE(withPieces ? "into pieces" : "first line makes a piece");
+        auto build = [withPieces](CPlotInfo& plot) {
+            if (withPieces)
+                TenPieces(plot);
+            for (int i = 0; i < 12; ++i)
+                Stroke(plot, Zigzag(30, 1000 * i)); // outside every box: loose
+        };
+        unsigned long total = 0;
+        {
+            CPlotInfo plot;
+            build(plot);
+            ASSERT_EQ(plot.looseLines.GetCount(), 12);
+            unsigned long start = AllocationCount();
+            plot.AssignLooseLinesToPieces();
+            total = AllocationCount() - start;
+        }
+        ASSERT_GT(total, 0u);
+        for (unsigned long n = 1; n <= total; ++n)
+        {
+            SCOPED_TRACE(n);
+            CPlotInfo plot;
+            build(plot);
+            EXPECT_TRUE(
+                FailsAt(static_cast<long>(n), [&plot] { plot.AssignLooseLinesToPieces(); }));
+            // The lines still loose are whole; with the placed ones every line is somewhere.
+            int placed = 0;
+            for (POSITION at = plot.pieces.GetHeadPosition(); at != nullptr;)
+            {
+                auto* piece = static_cast<CPerim*>(plot.pieces.GetNext(at));
+                placed += static_cast<int>(piece->nonPerimeterLines.GetCount());
+                if (piece->outline.GetPointCount() == 30)
+                    ++placed;
+            }
+            ASSERT_FALSE(plot.looseLines.IsEmpty());
+            for (int i = 0; i < static_cast<int>(plot.looseLines.GetCount()); ++i)
+                EXPECT_EQ(LineAt(plot.looseLines, i)->GetPointCount(), 30);
+            EXPECT_EQ(placed + static_cast<int>(plot.looseLines.GetCount()), 12);
+            // Finishing the placement afterwards loses nothing either.
+            plot.AssignLooseLinesToPieces();
+            EXPECT_TRUE(plot.looseLines.IsEmpty());
+        }
+    }
+}
+
 } // namespace
