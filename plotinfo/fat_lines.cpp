@@ -90,6 +90,87 @@ void DeleteStrokes(CObList& strokes)
     }
 }
 
+// One place where every stroke of a line gets a point: the vertex P, the direction v along
+// which the points are moved off it, and b = v . w, the divisor that keeps them on the offset
+// lines of the segment whose normal is w.
+struct OffsetSite
+{
+    std::int32_t x;
+    std::int32_t y;
+    double vx;
+    double vy;
+    double b;
+};
+
+OffsetSite MakeSite(const CCoord& vertex, const CVector2D& v, const CVector2D& w)
+{
+    return {vertex.x, vertex.y, v.x, v.y, Dot(v, w)};
+}
+
+// Gives the strokes of pairs 1 .. count, walking the stroke list from its head, one point for
+// each site in order: pair i at distance D[i] = min(i * spacing, half - inset) from the line,
+// its first stroke on the -v side, its second on the +v side.
+//
+// Pair by pair rather than site by site: each stroke is filled in one run while the site's
+// numbers stay in registers. Every stroke receives the same points in the same order, and
+// each value is computed by the same operations as one site at a time would.
+void EmitSites(CObList& strokes, const OffsetSite* sites, int siteCount, int half, int count,
+               int spacing, int inset)
+{
+    double limit = static_cast<double>(static_cast<std::int64_t>(half) - inset);
+    double sum = 0.0;
+    POSITION position = strokes.GetHeadPosition();
+    for (int i = 1; i <= count && position != nullptr; ++i)
+    {
+        sum = sum + spacing;
+        double distance = sum > limit ? limit : sum;
+        auto* minus = static_cast<CLineSeg*>(strokes.GetNext(position));
+        auto* plus =
+            position != nullptr ? static_cast<CLineSeg*>(strokes.GetNext(position)) : nullptr;
+        for (const OffsetSite* site = sites; site != sites + siteCount; ++site)
+        {
+            double s = distance / site->b;
+            double ox = s * site->vx;
+            double oy = s * site->vy;
+            minus->AddPoint(TruncToCoord(site->x - ox), TruncToCoord(site->y - oy));
+            if (plus != nullptr)
+                plus->AddPoint(TruncToCoord(site->x + ox), TruncToCoord(site->y + oy));
+        }
+    }
+}
+
+// Collects the sites of one line and hands them to the strokes in batches, so a line of any
+// length needs only this fixed buffer.
+class SiteBatch
+{
+  public:
+    SiteBatch(CObList& strokes, int half, int count, int spacing, int inset)
+        : strokes_(strokes), half_(half), count_(count), spacing_(spacing), inset_(inset)
+    {
+    }
+    void Add(const CCoord& vertex, const CVector2D& v, const CVector2D& w)
+    {
+        sites_[used_++] = MakeSite(vertex, v, w);
+        if (used_ == kCapacity)
+            Flush();
+    }
+    void Flush()
+    {
+        EmitSites(strokes_, sites_, used_, half_, count_, spacing_, inset_);
+        used_ = 0;
+    }
+
+  private:
+    static constexpr int kCapacity = 64;
+    CObList& strokes_;
+    int half_;
+    int count_;
+    int spacing_;
+    int inset_;
+    int used_ = 0;
+    OffsetSite sites_[kCapacity];
+};
+
 } // namespace
 
 void CPlotInfo::MakeFatLines()
@@ -170,9 +251,12 @@ void CPlotInfo::OffsetLineSegs(CObList& strokes, CLineSeg* line)
         }
     }
 
+    // The sites are those of OffsetPoints, one per end and mitred vertex and two per bevelled
+    // vertex, emitted in batches.
+    SiteBatch batch(strokes, half, count, fatLineSpacing, fatLineInset);
     CVector2D d = Direction(*previous, *current);
     CVector2D n = Normal(d);
-    OffsetPoints(strokes, previous, n, n, half, count);
+    batch.Add(*previous, n, n);
     for (CCoord* next = nullptr; (next = NextDistinct(*line, position, *current)) != nullptr;
          current = next)
     {
@@ -192,39 +276,24 @@ void CPlotInfo::OffsetLineSegs(CObList& strokes, CLineSeg* line)
                 t = -t;
             CVector2D m(half * (nextN.x - t * nextD.x), half * (nextN.y - t * nextD.y));
             m.Normalize();
-            OffsetPoints(strokes, current, m, nextN, half, count);
+            batch.Add(*current, m, nextN);
         }
         else
         {
             // Bevel: past the threshold the meeting point runs away from the line.
-            OffsetPoints(strokes, current, n, n, half, count);
-            OffsetPoints(strokes, current, nextN, nextN, half, count);
+            batch.Add(*current, n, n);
+            batch.Add(*current, nextN, nextN);
         }
         d = nextD;
         n = nextN;
     }
-    OffsetPoints(strokes, current, n, n, half, count);
+    batch.Add(*current, n, n);
+    batch.Flush();
 }
 
 void CPlotInfo::OffsetPoints(CObList& strokes, CCoord* vertex, CVector2D& v, CVector2D& w, int half,
                              int count)
 {
-    double b = Dot(v, w);
-    double limit = static_cast<double>(static_cast<std::int64_t>(half) - fatLineInset);
-    double sum = 0.0;
-    POSITION position = strokes.GetHeadPosition();
-    for (int i = 1; i <= count && position != nullptr; ++i)
-    {
-        sum = sum + fatLineSpacing;
-        double distance = sum > limit ? limit : sum;
-        double s = distance / b;
-        double ox = s * v.x;
-        double oy = s * v.y;
-        auto* minus = static_cast<CLineSeg*>(strokes.GetNext(position));
-        minus->AddPoint(TruncToCoord(vertex->x - ox), TruncToCoord(vertex->y - oy));
-        if (position == nullptr)
-            break;
-        auto* plus = static_cast<CLineSeg*>(strokes.GetNext(position));
-        plus->AddPoint(TruncToCoord(vertex->x + ox), TruncToCoord(vertex->y + oy));
-    }
+    OffsetSite site = MakeSite(*vertex, v, w);
+    EmitSites(strokes, &site, 1, half, count, fatLineSpacing, fatLineInset);
 }
