@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <fstream>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -41,7 +40,9 @@ void ExpectSubmission(const std::vector<std::uint8_t>& record, const std::string
 {
     ASSERT_EQ(record.size(), kRecordSize);
     uniqueName = Field(record, 0, 22);
-    EXPECT_TRUE(std::regex_match(uniqueName, std::regex("ggt[0-9a-fA-F]{8}"))) << uniqueName;
+    EXPECT_TRUE(uniqueName.size() == 11 && uniqueName.compare(0, 3, "ggt") == 0 &&
+                uniqueName.find_first_not_of("0123456789abcdefABCDEF", 3) == std::string::npos)
+        << uniqueName;
     EXPECT_EQ(Field(record, 22, 21), baseName);
     EXPECT_EQ(record[44], 'c');
     EXPECT_EQ(record[49], 4);
