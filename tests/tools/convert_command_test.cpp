@@ -229,6 +229,50 @@ TEST(ConvertCommandTest, PenTableSelectsThePenModeRecords)
               (std::vector<std::uint8_t>{0x01, 0x04, 0x00, 0x00}));
 }
 
+TEST(ConvertCommandTest, CloseToleranceSourceNameAndRegistryOptions)
+{
+    DispatchSandbox box;
+    // No registry file unless the option names one.
+    ScopedEnvVar registry("GENPLOT_REGISTRY", box.Path("none.reg").c_str());
+    // Two outlines that end 5 units short of their start.
+    WriteText(box.Path("in.plt"), "PU0,0;PD100,0,100,100,5,5;PU200,0;PD300,0,300,100,205,5;PU;");
+    const auto run = [&](std::vector<std::string> extra) {
+        std::vector<std::string> args{"convert", box.Path("in.plt"), "-o", box.Path("o.gpf")};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const ProgramResult result = RunGenplot(args);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        Summary summary;
+        EXPECT_TRUE(ParseSummary(result.out, box.Path("o.gpf"), summary)) << result.out;
+        return summary;
+    };
+    // Without a tolerance neither closes: the first becomes the one piece, the second its line.
+    EXPECT_EQ(run({}).pieces, 1u);
+    EXPECT_EQ(run({}).lines, 1u);
+    EXPECT_EQ(run({"--close-tolerance", "5"}).pieces, 2u);
+    EXPECT_EQ(run({"--close-tolerance", "5"}).lines, 0u);
+
+    // The header's source name: the input's file name, or the option cut to 20 bytes.
+    const std::vector<std::uint8_t> named = ReadFileBytes(box.Path("o.gpf"));
+    ASSERT_GE(named.size(), 32u);
+    EXPECT_EQ(std::string(named.begin() + 12, named.begin() + 32),
+              std::string("in.plt\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 20));
+    run({"--source-name", "ABCDEFGHIJKLMNOPQRSTUVWXYZ"});
+    const std::vector<std::uint8_t> cut = ReadFileBytes(box.Path("o.gpf"));
+    ASSERT_GE(cut.size(), 33u);
+    EXPECT_EQ(std::string(cut.begin() + 12, cut.begin() + 33),
+              std::string("ABCDEFGHIJKLMNOPQRST\0", 21));
+
+    // A 5 mm line (one stroke pair) turning by 26.6 degrees: mitred by default (one point per
+    // stroke at the vertex), bevelled when the registry's MiterLimit is 2 (two points).
+    WriteText(box.Path("in.plt"), "PW5;PU0,0;PD4000,0,8000,2000;PU;");
+    EXPECT_EQ(run({}).points, 9u);
+    WriteText(box.Path("miter.reg"),
+              "REGEDIT4\r\n\r\n"
+              "[HKEY_LOCAL_MACHINE\\Software\\Tavrin\\Conversion\\General]\r\n"
+              "\"MiterLimit\"=\"2\"\r\n");
+    EXPECT_EQ(run({"--registry", box.Path("miter.reg")}).points, 11u);
+}
+
 TEST(ConvertCommandTest, HelpVersionAndUsage)
 {
     for (const char* command : {"convert", "check", "send", "queue", "dump", "verify", "render"})

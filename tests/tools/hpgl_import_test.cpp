@@ -238,6 +238,16 @@ TEST(HpglImportTest, ArcsJoinTheStrokeOrMoveThePen)
               (Points{{-100, 0}, {0, 0}}));
 }
 
+TEST(HpglImportTest, FullArcClosesIntoAPiece)
+{
+    // The last chord of a full turn lands on the start point itself.
+    const Imported imported = Import("PU100,0;PD;AA0,0,360;PU;");
+    EXPECT_TRUE(imported.lines.empty());
+    ASSERT_EQ(imported.pieces.size(), 1u);
+    EXPECT_EQ(imported.pieces[0].outline.size(), 73u);
+    EXPECT_EQ(imported.pieces[0].outline.back(), (std::pair<long, long>{100, 0}));
+}
+
 TEST(HpglImportTest, ThreePointArcGoesThroughTheMiddlePoint)
 {
     const Points half = Import("PU100,0;PD;AT0,100,-100,0;PU;").lines.at(0).points;
