@@ -1,24 +1,30 @@
 #include "platform/allocation_internal.h"
 #include "platform/exception.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
 
 // A plot is millions of 16-byte points and 248-byte list node blocks, made and freed one at a
 // time on the host's thread. The general-purpose heap rounds a 16-byte point up to 32 bytes
-// and takes a longer path for each; here the small sizes come from per-thread pools
-// instead: one free list per size class for blocks given back, and fresh blocks cut in turn
-// from the unused tail of the newest 64 KiB chunk.
+// and takes a longer path for each; here the small sizes come from per-thread pools instead.
 //
-// Size classes are multiples of 8 bytes up to 256. A block is aligned to the largest power of
-// two that divides its class size, up to 16, which is all any object of that size can need.
-// Larger requests go to the general heap.
+// Size classes are multiples of 8 bytes up to 256. Each class draws from 64 KiB pages that hold
+// blocks of that class only, after a 128-byte page header; a block is aligned to the largest
+// power of two that divides its class size, up to 16, which is all any object of that size can
+// need. Larger requests go to the general heap.
 //
-// A block freed on another thread than the one that made it joins that thread's free list:
-// blocks only move between lists, each list belongs to one thread, so nothing is shared.
-// Chunks are never handed back to the system (a plot's memory is reused by the next plot);
-// when a thread ends, its free blocks go to a shared reserve that other threads draw from.
+// A page hands out its untouched blocks in address order, then the blocks given back to it.
+// Blocks are taken from one page at a time, so the objects of a line lie together, and a page
+// whose blocks have all come back is reused from its start or, past a small cache, returned to
+// the system: after a plot is destroyed the next one again gets memory in address order, and
+// a process does not keep the memory of its largest plot for ever.
+//
+// A page belongs to the thread that made it. That thread takes blocks from it and gives them
+// back without any synchronisation; a block freed on another thread is pushed onto the page's
+// atomic list of remote frees, which the owner collects when the page runs dry. When a thread
+// ends, its pages go to a shared list that other threads adopt from.
 //
 // Under AddressSanitizer every request goes to the general heap, so that use-after-free and
 // overflows of framework objects stay visible to it.
@@ -34,6 +40,10 @@
 #define GENPLOT_POOL_ENABLED 1
 #endif
 
+#if GENPLOT_POOL_ENABLED && defined(_WIN32)
+#include <malloc.h>
+#endif
+
 namespace genplot::detail
 {
 namespace
@@ -44,16 +54,19 @@ namespace
 constexpr std::size_t kGranule = 8;
 constexpr std::size_t kLargestPooled = 256;
 constexpr std::size_t kClassCount = kLargestPooled / kGranule;
-constexpr std::size_t kChunkBytes = 64 * 1024;
+constexpr std::size_t kPageBytes = 64 * 1024; // also the pages' alignment
+constexpr std::size_t kPageHeaderBytes = 128;
+constexpr std::size_t kCachedEmptyPages = 32; // per thread; more go back to the system
 
 struct FreeBlock
 {
     FreeBlock* next;
 };
 
+// Size 0 shares the class of size 1.
 std::size_t ClassOf(std::size_t size)
 {
-    return size == 0 ? 0 : (size - 1) / kGranule;
+    return (size + (size == 0 ? 1 : 0) - 1) / kGranule;
 }
 
 std::size_t ClassBytes(std::size_t sizeClass)
@@ -61,12 +74,66 @@ std::size_t ClassBytes(std::size_t sizeClass)
     return (sizeClass + 1) * kGranule;
 }
 
+struct Pool;
+
+struct Page
+{
+    FreeBlock* free; // given back, ready to hand out again
+    char* bump;      // the untouched blocks run from here ...
+    char* end;       // ... to here
+    std::uint32_t used;
+    std::uint32_t sizeClass;
+    std::atomic<Pool*> owner; // null while no thread owns the page
+    std::atomic<FreeBlock*> remoteFree;
+    Page* previous; // in the owner's list of the page's class
+    Page* next;
+    bool full; // in the full list rather than the available one
+};
+static_assert(sizeof(Page) <= kPageHeaderBytes, "the header must fit before the first block");
+
+Page* PageOf(void* block)
+{
+    return reinterpret_cast<Page*>(reinterpret_cast<std::uintptr_t>(block) &
+                                   ~static_cast<std::uintptr_t>(kPageBytes - 1));
+}
+
+// Doubly linked list of pages.
+struct PageList
+{
+    Page* head;
+    Page* tail;
+
+    void PushBack(Page* page)
+    {
+        page->previous = tail;
+        page->next = nullptr;
+        if (tail != nullptr)
+            tail->next = page;
+        else
+            head = page;
+        tail = page;
+    }
+    void Remove(Page* page)
+    {
+        if (page->previous != nullptr)
+            page->previous->next = page->next;
+        else
+            head = page->next;
+        if (page->next != nullptr)
+            page->next->previous = page->previous;
+        else
+            tail = page->previous;
+        page->previous = page->next = nullptr;
+    }
+};
+
 struct Pool
 {
-    FreeBlock* free[kClassCount];
-    char* carve; // unused tail of the newest chunk
-    char* carveEnd;
-    std::size_t heldBytes; // on the free lists and in the unused tail
+    // Per class: pages with blocks to hand out (the head is the one in use), and full pages.
+    PageList available[kClassCount];
+    PageList full[kClassCount];
+    Page* emptyPages; // linked through `next`
+    std::size_t emptyCount;
 };
 
 #endif // GENPLOT_POOL_ENABLED
@@ -74,7 +141,7 @@ struct Pool
 // Everything the allocation path keeps per thread, in one place so that a call looks the
 // thread's storage up once. Per thread, so a host that assembles plots on several threads
 // never races on the hook. Constant-initialised and trivially destructible: the fast path needs
-// no guard (`PoolOwner` below hands the pooled blocks on when the thread ends).
+// no guard (`PoolOwner` below hands the pages on when the thread ends).
 struct ThreadState
 {
     long failCountdown;
@@ -99,18 +166,115 @@ inline ThreadState* CurrentThread()
 
 #if GENPLOT_POOL_ENABLED
 
-// Blocks of threads that have ended, for any thread to take.
-struct Reserve
+void* SystemPage()
+{
+#if defined(_WIN32)
+    return _aligned_malloc(kPageBytes, kPageBytes);
+#else
+    return std::aligned_alloc(kPageBytes, kPageBytes);
+#endif
+}
+
+void ReleaseSystemPage(Page* page)
+{
+#if defined(_WIN32)
+    _aligned_free(page);
+#else
+    std::free(page);
+#endif
+}
+
+// Pages of threads that have ended, per class, for any thread to adopt.
+struct Orphans
 {
     std::mutex lock;
-    FreeBlock* free[kClassCount] = {};
-    std::size_t heldBytes = 0;
+    PageList pages[kClassCount] = {};
 };
 
-Reserve& SharedReserve()
+Orphans& SharedOrphans()
 {
-    static Reserve* reserve = new Reserve; // never destroyed: threads may end after main
-    return *reserve;
+    static Orphans* orphans = new Orphans; // never destroyed: threads may end after main
+    return *orphans;
+}
+
+// Sets the page up, empty, for blocks of `sizeClass`.
+void Format(Page* page, std::size_t sizeClass, Pool* owner)
+{
+    std::size_t bytes = ClassBytes(sizeClass);
+    char* first = reinterpret_cast<char*>(page) + kPageHeaderBytes;
+    page->free = nullptr;
+    page->bump = first;
+    page->end = first + (kPageBytes - kPageHeaderBytes) / bytes * bytes;
+    page->used = 0;
+    page->sizeClass = static_cast<std::uint32_t>(sizeClass);
+    page->owner.store(owner, std::memory_order_relaxed);
+    page->remoteFree.store(nullptr, std::memory_order_relaxed);
+    page->previous = page->next = nullptr;
+    page->full = false;
+}
+
+// Takes the blocks other threads gave back to the page; true when there were any.
+bool CollectRemoteFrees(Page* page)
+{
+    FreeBlock* list = page->remoteFree.exchange(nullptr, std::memory_order_acquire);
+    if (list == nullptr)
+        return false;
+    FreeBlock* last = list;
+    std::uint32_t count = 1;
+    for (; last->next != nullptr; last = last->next)
+        ++count;
+    last->next = page->free;
+    page->free = list;
+    page->used -= count;
+    return true;
+}
+
+// A page with nothing handed out: kept for reuse by any class, or given back to the system.
+void Retire(Pool& pool, Page* page)
+{
+    pool.available[page->sizeClass].Remove(page);
+    page->owner.store(nullptr, std::memory_order_relaxed);
+    if (pool.emptyCount < kCachedEmptyPages)
+    {
+        page->next = pool.emptyPages;
+        pool.emptyPages = page;
+        ++pool.emptyCount;
+    }
+    else
+    {
+        ReleaseSystemPage(page);
+    }
+}
+
+Page* AdoptOrphan(Pool& pool, std::size_t sizeClass)
+{
+    Orphans& orphans = SharedOrphans();
+    std::lock_guard<std::mutex> guard(orphans.lock);
+    Page* page = orphans.pages[sizeClass].head;
+    if (page != nullptr)
+    {
+        orphans.pages[sizeClass].Remove(page);
+        page->owner.store(&pool, std::memory_order_release);
+    }
+    return page;
+}
+
+Page* FreshPage(Pool& pool, std::size_t sizeClass)
+{
+    Page* page = pool.emptyPages;
+    if (page != nullptr)
+    {
+        pool.emptyPages = page->next;
+        --pool.emptyCount;
+    }
+    else
+    {
+        page = static_cast<Page*>(SystemPage());
+        if (page == nullptr)
+            AfxThrowMemoryException();
+    }
+    Format(page, sizeClass, &pool);
+    return page;
 }
 
 struct PoolOwner
@@ -119,88 +283,125 @@ struct PoolOwner
     ~PoolOwner()
     {
         Pool& pool = state.pool;
-        Reserve& reserve = SharedReserve();
-        std::lock_guard<std::mutex> guard(reserve.lock);
+        Orphans& orphans = SharedOrphans();
+        std::lock_guard<std::mutex> guard(orphans.lock);
         for (std::size_t c = 0; c < kClassCount; ++c)
         {
-            while (pool.free[c] != nullptr)
+            for (PageList* list : {&pool.available[c], &pool.full[c]})
             {
-                FreeBlock* block = pool.free[c];
-                pool.free[c] = block->next;
-                block->next = reserve.free[c];
-                reserve.free[c] = block;
-                reserve.heldBytes += ClassBytes(c);
+                while (Page* page = list->head)
+                {
+                    list->Remove(page);
+                    page->full = false;
+                    // Blocks still out may come back from anywhere: the page waits for them.
+                    page->owner.store(nullptr, std::memory_order_release);
+                    orphans.pages[c].PushBack(page);
+                }
             }
         }
-        // The chunk's unused tail is too irregular to share; it stays where it is.
-        pool.heldBytes = 0;
+        while (Page* page = pool.emptyPages)
+        {
+            pool.emptyPages = page->next;
+            ReleaseSystemPage(page);
+        }
+        pool.emptyCount = 0;
     }
 };
 
 thread_local PoolOwner poolOwner;
 
-bool TakeFromReserve(Pool& pool, std::size_t sizeClass)
-{
-    Reserve& reserve = SharedReserve();
-    std::lock_guard<std::mutex> guard(reserve.lock);
-    FreeBlock* taken = reserve.free[sizeClass];
-    if (taken == nullptr)
-        return false;
-    std::size_t bytes = ClassBytes(sizeClass);
-    std::size_t count = 0;
-    FreeBlock* last = taken;
-    for (; last->next != nullptr; last = last->next)
-        ++count;
-    ++count;
-    reserve.free[sizeClass] = nullptr;
-    reserve.heldBytes -= count * bytes;
-    last->next = pool.free[sizeClass];
-    pool.free[sizeClass] = taken;
-    pool.heldBytes += count * bytes;
-    return true;
-}
-
-// A block of `bytes` from the unused tail of the newest chunk, or null when the tail is too
-// short. Blocks whose size is a multiple of 16 start on a 16-byte boundary; the tail is always
-// 8-aligned, since every class is a multiple of 8.
-inline void* Carve(Pool& pool, std::size_t bytes)
-{
-    auto at = reinterpret_cast<std::uintptr_t>(pool.carve);
-    if (bytes % 16 == 0)
-        at = (at + 15) & ~std::uintptr_t{15};
-    auto end = reinterpret_cast<std::uintptr_t>(pool.carveEnd);
-    if (at + bytes > end || pool.carve == nullptr)
-        return nullptr;
-    // Alignment padding skipped over is lost with the block.
-    pool.heldBytes -= at + bytes - reinterpret_cast<std::uintptr_t>(pool.carve);
-    pool.carve = reinterpret_cast<char*>(at + bytes);
-    return reinterpret_cast<void*>(at);
-}
-
-// The class's free list and the newest chunk's tail are both empty: take the blocks ended
-// threads left behind, else start a new chunk. Kept out of line, so the fast path stays small.
-[[gnu::noinline]] void* Refill(Pool& pool, std::size_t sizeClass)
+// The class's current page is used up: collect what other threads gave back, move on to the
+// next page with room, adopt a page of an ended thread, or start a fresh one. Kept out of line,
+// so the fast path stays small.
+[[gnu::noinline]] void* AllocateSlow(Pool& pool, std::size_t sizeClass)
 {
     if (!poolOwner.active)
         poolOwner.active = true; // first touch registers the hand-over at thread end
-    std::size_t bytes = ClassBytes(sizeClass);
-    if (TakeFromReserve(pool, sizeClass))
+    PageList& available = pool.available[sizeClass];
+    Page* page = available.head;
+    while (page != nullptr && page->free == nullptr && page->bump == page->end &&
+           !CollectRemoteFrees(page))
     {
-        FreeBlock* block = pool.free[sizeClass];
-        pool.free[sizeClass] = block->next;
-        pool.heldBytes -= bytes;
+        available.Remove(page);
+        page->full = true;
+        pool.full[sizeClass].PushBack(page);
+        page = available.head;
+    }
+    if (page == nullptr)
+    {
+        page = AdoptOrphan(pool, sizeClass);
+        if (page != nullptr)
+            CollectRemoteFrees(page);
+        if (page == nullptr || (page->free == nullptr && page->bump == page->end))
+        {
+            if (page != nullptr)
+            {
+                page->full = true;
+                pool.full[sizeClass].PushBack(page);
+            }
+            page = FreshPage(pool, sizeClass);
+        }
+        available.PushBack(page);
+    }
+    ++page->used;
+    if (FreeBlock* block = page->free)
+    {
+        page->free = block->next;
         return block;
     }
-    char* chunk = static_cast<char*>(std::malloc(kChunkBytes));
-    if (chunk == nullptr)
-        AfxThrowMemoryException();
-    // The old tail is dropped: it is shorter than one block of this class.
-    if (pool.carve != nullptr)
-        pool.heldBytes -= static_cast<std::size_t>(pool.carveEnd - pool.carve);
-    pool.carve = chunk;
-    pool.carveEnd = chunk + kChunkBytes;
-    pool.heldBytes += kChunkBytes;
-    return Carve(pool, bytes);
+    char* block = page->bump;
+    page->bump += ClassBytes(sizeClass);
+    return block;
+}
+
+// A block given back on its owner's thread to a page that was full or is now empty.
+[[gnu::noinline]] void FreeSlow(Pool& pool, Page* page)
+{
+    std::size_t c = page->sizeClass;
+    if (page->full)
+    {
+        pool.full[c].Remove(page);
+        page->full = false;
+        pool.available[c].PushBack(page);
+    }
+    if (page->used != 0)
+        return;
+    if (pool.available[c].head == page)
+    {
+        // The page in use stays; starting it over keeps its blocks in address order.
+        if (page->remoteFree.load(std::memory_order_relaxed) == nullptr)
+        {
+            page->free = nullptr;
+            page->bump = reinterpret_cast<char*>(page) + kPageHeaderBytes;
+        }
+        return;
+    }
+    if (page->remoteFree.load(std::memory_order_relaxed) == nullptr)
+        Retire(pool, page);
+}
+
+void FreeRemote(Page* page, FreeBlock* block)
+{
+    FreeBlock* head = page->remoteFree.load(std::memory_order_relaxed);
+    do
+        block->next = head;
+    while (!page->remoteFree.compare_exchange_weak(head, block, std::memory_order_release,
+                                                   std::memory_order_relaxed));
+}
+
+std::size_t HeldBytes(const PageList& list)
+{
+    std::size_t held = 0;
+    for (const Page* page = list.head; page != nullptr; page = page->next)
+    {
+        std::size_t bytes = ClassBytes(page->sizeClass);
+        std::size_t capacity =
+            static_cast<std::size_t>(page->end - reinterpret_cast<const char*>(page) -
+                                     kPageHeaderBytes) /
+            bytes;
+        held += (capacity - page->used) * bytes;
+    }
+    return held;
 }
 
 #endif // GENPLOT_POOL_ENABLED
@@ -218,15 +419,23 @@ void* Allocate(std::size_t size)
     {
         Pool& pool = thread.pool;
         std::size_t sizeClass = ClassOf(size);
-        if (FreeBlock* block = pool.free[sizeClass])
+        if (Page* page = pool.available[sizeClass].head)
         {
-            pool.free[sizeClass] = block->next;
-            pool.heldBytes -= ClassBytes(sizeClass);
-            return block;
+            if (FreeBlock* block = page->free)
+            {
+                page->free = block->next;
+                ++page->used;
+                return block;
+            }
+            if (page->bump != page->end)
+            {
+                char* block = page->bump;
+                page->bump += ClassBytes(sizeClass);
+                ++page->used;
+                return block;
+            }
         }
-        if (void* block = Carve(pool, ClassBytes(sizeClass)))
-            return block;
-        return Refill(pool, sizeClass);
+        return AllocateSlow(pool, sizeClass);
     }
 #endif
     void* block = std::malloc(size == 0 ? 1 : size);
@@ -243,11 +452,17 @@ void Free(void* block, std::size_t size) noexcept
     if (size <= kLargestPooled)
     {
         Pool& pool = CurrentThread()->pool;
-        std::size_t sizeClass = ClassOf(size);
+        Page* page = PageOf(block);
         auto* freed = static_cast<FreeBlock*>(block);
-        freed->next = pool.free[sizeClass];
-        pool.free[sizeClass] = freed;
-        pool.heldBytes += ClassBytes(sizeClass);
+        if (page->owner.load(std::memory_order_relaxed) != &pool)
+        {
+            FreeRemote(page, freed);
+            return;
+        }
+        freed->next = page->free;
+        page->free = freed;
+        if (--page->used == 0 || page->full)
+            FreeSlow(pool, page);
         return;
     }
 #else
@@ -258,20 +473,24 @@ void Free(void* block, std::size_t size) noexcept
 
 void FailAllocationAfter(long n) noexcept
 {
-    state.failCountdown = n > 0 ? n : 0;
+    CurrentThread()->failCountdown = n > 0 ? n : 0;
 }
 
 unsigned long AllocationCount() noexcept
 {
-    return state.allocations;
+    return CurrentThread()->allocations;
 }
 
 std::size_t PooledFreeBytes() noexcept
 {
 #if GENPLOT_POOL_ENABLED
-    Reserve& reserve = SharedReserve();
-    std::lock_guard<std::mutex> guard(reserve.lock);
-    return state.pool.heldBytes + reserve.heldBytes;
+    // Blocks not handed out on this thread's pages, and its cached empty pages. Page headers
+    // and the unusable tail of a page count as in use: they are part of what objects cost.
+    const Pool& pool = CurrentThread()->pool;
+    std::size_t held = pool.emptyCount * kPageBytes;
+    for (std::size_t c = 0; c < kClassCount; ++c)
+        held += HeldBytes(pool.available[c]) + HeldBytes(pool.full[c]);
+    return held;
 #else
     return 0;
 #endif

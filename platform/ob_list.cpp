@@ -93,30 +93,6 @@ void CObList::FreeBlocks() noexcept
     free_ = nullptr;
 }
 
-CObject*& CObList::GetHead()
-{
-    assert(head_ != nullptr);
-    return head_->data;
-}
-
-CObject* CObList::GetHead() const
-{
-    assert(head_ != nullptr);
-    return head_->data;
-}
-
-CObject*& CObList::GetTail()
-{
-    assert(tail_ != nullptr);
-    return tail_->data;
-}
-
-CObject* CObList::GetTail() const
-{
-    assert(tail_ != nullptr);
-    return tail_->data;
-}
-
 CObject* CObList::RemoveHead()
 {
     assert(head_ != nullptr);
@@ -229,54 +205,6 @@ void CObList::Swap(CObList& other) noexcept
     std::swap(free_, other.free_);
     std::swap(blocks_, other.blocks_);
     std::swap(blockSize_, other.blockSize_);
-}
-
-POSITION CObList::GetHeadPosition() const
-{
-    return ToPosition(head_);
-}
-
-POSITION CObList::GetTailPosition() const
-{
-    return ToPosition(tail_);
-}
-
-CObject*& CObList::GetNext(POSITION& position)
-{
-    Node* node = ToNode<Node>(position);
-    position = ToPosition(node->next);
-    return node->data;
-}
-
-CObject* CObList::GetNext(POSITION& position) const
-{
-    Node* node = ToNode<Node>(position);
-    position = ToPosition(node->next);
-    return node->data;
-}
-
-CObject*& CObList::GetPrev(POSITION& position)
-{
-    Node* node = ToNode<Node>(position);
-    position = ToPosition(node->prev);
-    return node->data;
-}
-
-CObject* CObList::GetPrev(POSITION& position) const
-{
-    Node* node = ToNode<Node>(position);
-    position = ToPosition(node->prev);
-    return node->data;
-}
-
-CObject*& CObList::GetAt(POSITION position)
-{
-    return ToNode<Node>(position)->data;
-}
-
-CObject* CObList::GetAt(POSITION position) const
-{
-    return ToNode<Node>(position)->data;
 }
 
 void CObList::SetAt(POSITION position, CObject* element)

@@ -3,6 +3,8 @@
 #include "platform/object.h"
 #include "platform/win_types.h"
 
+#include <cassert>
+
 /// Opaque handle to one node of a CObList; null means "no node".
 struct __POSITION;
 typedef __POSITION* POSITION;
@@ -92,3 +94,78 @@ class GENPLOT_API CObList : public CObject
     Block* blocks_ = nullptr;
     INT_PTR blockSize_;
 };
+
+// Walking and reading a list are defined here, so that loops over points and pieces compile to
+// a few loads instead of a call per element.
+
+inline CObject*& CObList::GetHead()
+{
+    assert(head_ != nullptr);
+    return head_->data;
+}
+
+inline CObject* CObList::GetHead() const
+{
+    assert(head_ != nullptr);
+    return head_->data;
+}
+
+inline CObject*& CObList::GetTail()
+{
+    assert(tail_ != nullptr);
+    return tail_->data;
+}
+
+inline CObject* CObList::GetTail() const
+{
+    assert(tail_ != nullptr);
+    return tail_->data;
+}
+
+inline POSITION CObList::GetHeadPosition() const
+{
+    return reinterpret_cast<POSITION>(head_);
+}
+
+inline POSITION CObList::GetTailPosition() const
+{
+    return reinterpret_cast<POSITION>(tail_);
+}
+
+inline CObject*& CObList::GetNext(POSITION& position)
+{
+    Node* node = reinterpret_cast<Node*>(position);
+    position = reinterpret_cast<POSITION>(node->next);
+    return node->data;
+}
+
+inline CObject* CObList::GetNext(POSITION& position) const
+{
+    const Node* node = reinterpret_cast<const Node*>(position);
+    position = reinterpret_cast<POSITION>(node->next);
+    return node->data;
+}
+
+inline CObject*& CObList::GetPrev(POSITION& position)
+{
+    Node* node = reinterpret_cast<Node*>(position);
+    position = reinterpret_cast<POSITION>(node->prev);
+    return node->data;
+}
+
+inline CObject* CObList::GetPrev(POSITION& position) const
+{
+    const Node* node = reinterpret_cast<const Node*>(position);
+    position = reinterpret_cast<POSITION>(node->prev);
+    return node->data;
+}
+
+inline CObject*& CObList::GetAt(POSITION position)
+{
+    return reinterpret_cast<Node*>(position)->data;
+}
+
+inline CObject* CObList::GetAt(POSITION position) const
+{
+    return reinterpret_cast<const Node*>(position)->data;
+}

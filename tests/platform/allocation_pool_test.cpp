@@ -5,8 +5,10 @@
 #include "platform/allocation_internal.h"
 #include "platform/exception.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -111,6 +113,68 @@ TEST(AllocationPoolTest, BlocksMayBeFreedOnAnotherThreadAndOutliveTheirMaker)
     }
     for (void* block : again)
         Free(block, 32);
+}
+
+TEST(AllocationPoolTest, BlocksFreedElsewhereWhileTheirMakerAllocatesComeBackWhole)
+{
+    // The maker keeps allocating from its pages while another thread frees what it made:
+    // frees from elsewhere race with the maker's own use of the same pages.
+    constexpr int kBlocks = 200000;
+    std::mutex lock;
+    std::vector<void*> handed;
+    std::atomic<bool> done{false};
+    std::atomic<int> corrupted{0};
+    std::thread freer([&] {
+        for (;;)
+        {
+            // Read before taking the batch: once the maker is done, this batch holds the rest.
+            bool finished = done;
+            std::vector<void*> batch;
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                batch.swap(handed);
+            }
+            for (void* block : batch)
+            {
+                if (static_cast<unsigned char*>(block)[15] != 0x77)
+                    ++corrupted;
+                Free(block, 16);
+            }
+            if (finished && batch.empty())
+                break;
+        }
+    });
+    std::vector<void*> kept;
+    for (int i = 0; i < kBlocks; ++i)
+    {
+        void* block = Allocate(16);
+        std::memset(block, 0x77, 16);
+        if (i % 3 == 0)
+        {
+            kept.push_back(block);
+            continue;
+        }
+        std::lock_guard<std::mutex> guard(lock);
+        handed.push_back(block);
+    }
+    done = true;
+    freer.join();
+    EXPECT_EQ(corrupted.load(), 0);
+    for (void* block : kept)
+        EXPECT_EQ(static_cast<unsigned char*>(block)[0], 0x77);
+    for (void* block : kept)
+        Free(block, 16);
+    // Everything freed elsewhere is usable again, and handed out only once.
+    std::vector<void*> again;
+    for (int i = 0; i < kBlocks; ++i)
+    {
+        again.push_back(Allocate(16));
+        std::memset(again.back(), i & 0xFF, 16);
+    }
+    for (int i = 0; i < kBlocks; ++i)
+        ASSERT_EQ(static_cast<unsigned char*>(again[static_cast<std::size_t>(i)])[8], i & 0xFF);
+    for (void* block : again)
+        Free(block, 16);
 }
 
 TEST(AllocationPoolTest, FailureHookFiresForPooledAndLargeSizes)
