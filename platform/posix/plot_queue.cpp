@@ -223,8 +223,13 @@ std::FILE* CreateUniqueFileName(const char* directory, const char* extension, co
                           static_cast<unsigned>(NextCandidate()), extension);
         else
             std::snprintf(name, sizeof name, "%s%08X", tag, static_cast<unsigned>(NextCandidate()));
+        // Composed by hand: the lengths were checked above, and snprintf's truncation warning
+        // cannot see that check.
         char path[genplot::detail::kNativePathSize];
-        std::snprintf(path, sizeof path, "%s/%s", folder, name);
+        const std::size_t length = std::strlen(name);
+        std::memcpy(path, folder, folderLength);
+        path[folderLength] = '/';
+        std::memcpy(path + folderLength + 1, name, length + 1);
 
         const int fd = open(path, flags | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0)
