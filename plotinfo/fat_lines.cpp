@@ -15,17 +15,24 @@ namespace
 // Truncates toward zero into a plot coordinate. Offsets of points near the ends of the
 // coordinate range can leave it: they saturate instead of converting out of range (undefined),
 // and a NaN, which the pass never makes, would give 0 rather than reach the conversion.
-long TruncToCoord(double value)
+constexpr double kLowestCoord = std::numeric_limits<std::int32_t>::min();
+constexpr double kHighestCoord = std::numeric_limits<std::int32_t>::max();
+
+[[gnu::noinline]] long SaturateToCoord(double value)
 {
-    constexpr double kLowest = std::numeric_limits<std::int32_t>::min();
-    constexpr double kHighest = std::numeric_limits<std::int32_t>::max();
     if (std::isnan(value))
         return 0;
-    if (value <= kLowest)
-        return std::numeric_limits<std::int32_t>::min();
-    if (value >= kHighest)
-        return std::numeric_limits<std::int32_t>::max();
-    return static_cast<long>(value);
+    return value <= kLowestCoord ? std::numeric_limits<std::int32_t>::min()
+                                 : std::numeric_limits<std::int32_t>::max();
+}
+
+long TruncToCoord(double value)
+{
+    // One test for the usual case (a NaN fails it too): this runs for every point of every
+    // stroke the pass makes.
+    if (value > kLowestCoord && value < kHighestCoord)
+        return static_cast<long>(value);
+    return SaturateToCoord(value);
 }
 
 // Unit direction from `from` to `to`, which must differ. The differences are taken in 64 bits:
