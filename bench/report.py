@@ -6,6 +6,7 @@ Exits non-zero when a benchmark reported an error (so a smoke run fails loudly).
 """
 
 import json
+import os
 import platform
 import subprocess
 import sys
@@ -76,12 +77,13 @@ ROWS = [
 ]
 
 
-def machine():
-    lines = [f"machine: {platform.machine()}, {platform.system()} {platform.release()}"]
+def machine(context):
+    lines = [f"machine: {platform.machine()}, {platform.system()} {platform.release()}, "
+             f"nproc {os.cpu_count()}, {context.get('mhz_per_cpu', '?')} MHz"]
     try:
         cpu = subprocess.run(["lscpu"], capture_output=True, text=True, check=False).stdout
         for line in cpu.splitlines():
-            if line.startswith(("Model name", "CPU(s):", "L2", "L3")):
+            if line.startswith(("Model name", "Hypervisor vendor", "L1d", "L2", "L3")):
                 lines.append("  " + " ".join(line.split()))
     except OSError:
         pass
@@ -118,12 +120,10 @@ def main():
         print("  ".join(cell.ljust(widths[j]) for j, cell in enumerate(row)).rstrip())
         if i == 0:
             print("  ".join("-" * w for w in widths))
-    reps = context.get("executable", "")
     if "--machine" in sys.argv:
         print()
-        for line in machine():
+        for line in machine(context):
             print(line)
-        print(f"  nproc: {context.get('num_cpus', '?')}, {reps}")
     if errors:
         print("\nbenchmarks that failed:", file=sys.stderr)
         for e in errors:
