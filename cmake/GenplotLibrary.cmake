@@ -14,7 +14,13 @@ foreach(dir IN LISTS GENPLOT_DIRS)
     list(APPEND genplot_public_headers ${dir_headers})
 endforeach()
 if(WIN32)
+    # The message texts are a string resource there, loaded by platform/win32/string_table.cpp
+    # in place of the compiled table.
+    enable_language(RC)
     file(GLOB backend_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/platform/win32/*.cpp)
+    file(GLOB backend_resources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/platform/win32/*.rc)
+    list(APPEND backend_sources ${backend_resources})
+    list(REMOVE_ITEM genplot_sources ${CMAKE_CURRENT_SOURCE_DIR}/platform/string_table.cpp)
 else()
     file(GLOB backend_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/platform/posix/*.cpp)
 endif()
@@ -47,11 +53,20 @@ set_target_properties(genplot PROPERTIES
 if(BUILD_SHARED_LIBS)
     target_compile_definitions(genplot INTERFACE GENPLOT_SHARED)
 endif()
+if(WIN32)
+    # genplot.dll, as hosts load it by name; the import library stays libgenplot.dll.a.
+    set_target_properties(genplot PROPERTIES PREFIX "")
+endif()
 
 # Static copy with every symbol reachable, for unit tests of internals and the fuzzers.
 add_library(genplot_static STATIC $<TARGET_OBJECTS:genplot_objects>)
 target_include_directories(genplot_static PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_features(genplot_static PUBLIC cxx_std_17)
+if(WIN32)
+    # A resource object in an archive is never pulled into a link (it defines no symbol), so
+    # every program that links the static copy compiles the string table in itself.
+    target_sources(genplot_static INTERFACE ${backend_resources})
+endif()
 
 # Install: public headers keep their folders below include/genplot, so "geometry/line_seg.h"
 # and the umbrella "genplot.h" resolve the same way installed as in the tree.

@@ -25,7 +25,11 @@ inline PlotFileBox GetBox(const std::uint8_t* at)
 }
 
 /// printf-style formatting of a problem message (at most 255 characters are kept).
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+// mingw-w64 checks "printf" against msvcrt's formats, which lack %zu; libstdc++ turns on
+// __USE_MINGW_ANSI_STDIO, so vsnprintf is the C99 one and is checked as such.
+__attribute__((format(gnu_printf, 1, 2)))
+#elif defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))
 #endif
 std::string

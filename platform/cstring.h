@@ -49,9 +49,27 @@ class GENPLOT_API CString
         return data_;
     }
 
+#if defined(_WIN32)
+// windows.h maps LoadString to LoadStringA or LoadStringW by UNICODE. The member keeps one
+// name, exported as CString::LoadString whatever the host's setting, and the two spellings
+// the macro produces in a host's code forward to it.
+#pragma push_macro("LoadString")
+#undef LoadString
+#endif
     /// Loads text number `id` from the library's own string table; FALSE (and an empty
     /// string) when the table has no such entry.
     BOOL LoadString(UINT id);
+#if defined(_WIN32)
+    BOOL LoadStringA(UINT id)
+    {
+        return LoadString(id);
+    }
+    BOOL LoadStringW(UINT id)
+    {
+        return LoadString(id);
+    }
+#pragma pop_macro("LoadString")
+#endif
 
     // Exported explicitly: a friend declared in the class does not take the class's visibility.
     friend GENPLOT_API bool operator==(const CString& a, const CString& b) noexcept;

@@ -3,12 +3,16 @@
 #include "platform/export.h"
 #include "platform/win_types.h"
 
-/// The platform point structure: two signed 32-bit fields, x first.
+#if !defined(_WIN32)
+/// The platform point structure: two signed 32-bit fields, x first (windows.h has it on Windows).
 typedef struct tagPOINT
 {
     LONG x;
     LONG y;
 } POINT;
+#endif
+
+static_assert(sizeof(POINT) == 8, "POINT is two 32-bit fields");
 
 /// Point structure with constructors, as the host's framework offers it.
 class CPoint : public tagPOINT

@@ -6,7 +6,8 @@
 
 #if defined(_WIN32)
 
-#include <windows.h>
+// RegOpenKeyExA, RegQueryValueExA and RegCloseKey are advapi32's own.
+#include "platform/win_types.h"
 
 #else
 

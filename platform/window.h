@@ -3,6 +3,26 @@
 #include "platform/export.h"
 #include "platform/win_types.h"
 
+#if defined(_WIN32)
+
+// Windows: windows.h and commctrl.h declare the messages, the pump and PBM_SETRANGE/PBM_SETPOS;
+// only the host-side helper below is ours. A procedure window is a message-only window of a
+// class the library registers; its procedure forwards every message that arrives between
+// CreateProcedureWindow and DestroyWindow to `procedure` (none of the system's own creation or
+// destruction messages), so a procedure written for POSIX needs no DefWindowProc.
+// @warning Unlike POSIX, a message posted from another thread goes to the queue of the thread
+// that created the window, as Win32 always does.
+#include <commctrl.h>
+
+/// Creates a message-only window whose messages go to `procedure`; `userData` is kept for the
+/// procedure (see GetWindowUserData). The caller destroys it with DestroyWindow, on the thread
+/// that created it. Null when `procedure` is null or the window cannot be created.
+GENPLOT_API HWND CreateProcedureWindow(WNDPROC procedure, void* userData);
+/// The `userData` given at creation; null for a handle that is not a live procedure window.
+GENPLOT_API void* GetWindowUserData(HWND window);
+
+#else
+
 // Windows and the thread's message queue. On POSIX a window is a small object with a window
 // procedure; SendMessageA calls it directly, PostMessageA queues a message on the calling
 // thread's queue, and the pump (PeekMessageA ... DispatchMessageA) takes from that queue.
@@ -69,3 +89,5 @@ GENPLOT_API BOOL TranslateMessage(const MSG* message);
 /// Calls the procedure of the message's window and returns its result; 0 without a call for
 /// a thread message or a window that is no longer alive.
 GENPLOT_API LRESULT DispatchMessageA(const MSG* message);
+
+#endif

@@ -1,0 +1,305 @@
+#include "platform/plot_queue.h"
+
+#include "platform/allocation_internal.h"
+#include "platform/native_path_internal.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+// The queue over Win32: the queue file and the unique files are C runtime descriptors, so
+// failures come back as errno values exactly as on POSIX; the lock is LockFileEx on the
+// descriptor's handle.
+
+namespace
+{
+
+// Puts each field at its offset in the stored record (see the table in plot_queue.h).
+void PutSubmission(const tag_ti_namelist_both& record, unsigned char* out)
+{
+    std::memset(out, 0, kQueueRecordSize);
+    std::memcpy(out + 0, record.fileName, sizeof record.fileName);
+    std::memcpy(out + 22, record.baseName, sizeof record.baseName);
+    std::memcpy(out + 43, record.reserved43, sizeof record.reserved43);
+    std::memcpy(out + 44, record.driveName, sizeof record.driveName);
+    std::memcpy(out + 46, record.reserved46, sizeof record.reserved46);
+    out[49] = record.mediaKind;
+    std::memcpy(out + 50, record.reserved50, sizeof record.reserved50);
+    out[64] = record.copies;
+    std::memcpy(out + 65, record.reserved65, sizeof record.reserved65);
+}
+
+// errno for the Win32 errors the lock can report.
+int ErrnoFromWin32(DWORD error)
+{
+    switch (error)
+    {
+    case ERROR_INVALID_HANDLE:
+        return EBADF;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+        return ENOMEM;
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_ACCESS_DENIED:
+        return EACCES;
+    default:
+        return EIO;
+    }
+}
+
+// Win32 locks are mandatory: a lock on the records themselves would make a reader's ReadFile
+// fail while a submission is being appended. So submitters lock one byte far past any data
+// the queue file will hold, which excludes them from each other and from nobody else.
+constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
+constexpr DWORD kLockOffsetLow = 0;
+
+int LockExclusive(HANDLE file)
+{
+    OVERLAPPED at{};
+    at.Offset = kLockOffsetLow;
+    at.OffsetHigh = kLockOffsetHigh;
+    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at))
+        return -ErrnoFromWin32(GetLastError());
+    return 0;
+}
+
+void Unlock(HANDLE file)
+{
+    OVERLAPPED at{};
+    at.Offset = kLockOffsetLow;
+    at.OffsetHigh = kLockOffsetHigh;
+    UnlockFileEx(file, 0, 1, 0, &at);
+}
+
+// Writes all of `size` bytes; false on the first failure, with errno set.
+bool WriteAll(int fd, const unsigned char* bytes, std::size_t size)
+{
+    while (size > 0)
+    {
+        const int written = _write(fd, bytes, static_cast<unsigned>(size));
+        if (written < 0)
+            return false;
+        if (written == 0)
+        {
+            errno = ENOSPC;
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+std::uint64_t Mix(std::uint64_t x)
+{
+    // splitmix64 finaliser: spreads a counter over all 64 bits.
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+// A candidate name suffix. Uniqueness comes from the exclusive create, not from here; mixing
+// in the process id and the clock only keeps two busy submitters from colliding often.
+std::uint32_t NextCandidate()
+{
+    static std::atomic<std::uint64_t> counter{0};
+    LARGE_INTEGER ticks{};
+    QueryPerformanceCounter(&ticks);
+    const std::uint64_t seed = (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32) ^
+                               static_cast<std::uint64_t>(ticks.QuadPart) ^
+                               counter.fetch_add(1, std::memory_order_relaxed);
+    return static_cast<std::uint32_t>(Mix(seed));
+}
+
+// _open() flags for an fopen mode; false for a mode fopen would refuse. Text or binary as the
+// mode says, so the stream _fdopen makes behaves as fopen's would.
+bool OpenFlags(const char* mode, int* flags)
+{
+    if (mode == nullptr)
+        return false;
+    const bool update = std::strchr(mode, '+') != nullptr;
+    const int translation = std::strchr(mode, 'b') != nullptr ? _O_BINARY : _O_TEXT;
+    switch (mode[0])
+    {
+    case 'r':
+        *flags = (update ? _O_RDWR : _O_RDONLY) | translation;
+        return true;
+    case 'w':
+        *flags = (update ? _O_RDWR : _O_WRONLY) | translation;
+        return true;
+    case 'a':
+        *flags = (update ? _O_RDWR : _O_WRONLY) | _O_APPEND | translation;
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool IsPlainName(const char* text)
+{
+    return std::strchr(text, '/') == nullptr && std::strchr(text, '\\') == nullptr &&
+           std::strchr(text, ':') == nullptr;
+}
+
+bool IsSeparator(char c)
+{
+    return c == '\\' || c == '/';
+}
+
+// Win32 refuses to create a file whose name a file still being deleted holds, and reports
+// that as access denied rather than "exists"; another name is worth a try then. A folder
+// that denies creation reports the same errno, but there the name is free.
+bool NameIsTaken(const char* path)
+{
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES ||
+           GetLastError() == ERROR_ACCESS_DENIED;
+}
+
+} // namespace
+
+CPlotterQueue::CPlotterQueue(const char* queueFile, int createMode)
+{
+    char native[genplot::detail::kNativePathSize];
+    if (!genplot::detail::NativePath(queueFile, native, sizeof native))
+    {
+        responseState = -ENOENT;
+        return;
+    }
+    const int flags =
+        _O_WRONLY | _O_APPEND | _O_BINARY | _O_NOINHERIT | (createMode == 1 ? _O_CREAT : 0);
+    errno = 0;
+    fd_ = _open(native, flags, _S_IREAD | _S_IWRITE);
+    if (fd_ < 0)
+        responseState = errno != 0 ? -errno : -EIO;
+}
+
+CPlotterQueue::~CPlotterQueue()
+{
+    if (fd_ >= 0)
+        _close(fd_);
+}
+
+int CPlotterQueue::MsgSubmitMedia(tag_ti_namelist_both* record)
+{
+    if (record == nullptr)
+        return -EINVAL;
+    if (fd_ < 0)
+        return responseState < 0 ? static_cast<int>(responseState) : -EBADF;
+
+    unsigned char bytes[kQueueRecordSize];
+    PutSubmission(*record, bytes);
+
+    HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(fd_));
+    const int locked = LockExclusive(file);
+    if (locked != 0)
+        return locked;
+    // A reader takes the queue file in 134-byte steps: a record cut short by a full disk would
+    // shift every later record, so a failed write is undone before the lock is released.
+    // _O_APPEND moves to the end before each write, and every submitter holds the lock then.
+    int result = 0;
+    struct _stati64 before;
+    if (_fstati64(fd_, &before) != 0)
+    {
+        result = -errno;
+    }
+    else if (!WriteAll(fd_, bytes, sizeof bytes))
+    {
+        result = -errno;
+        if (_chsize_s(fd_, before.st_size) != 0)
+            result = -EIO;
+    }
+    // _write() leaves nothing in a buffer of ours: the record is the system's once it returns.
+    Unlock(file);
+    return result;
+}
+
+void* CPlotterQueue::operator new(std::size_t size)
+{
+    return genplot::detail::Allocate(size);
+}
+
+void CPlotterQueue::operator delete(void* block, std::size_t size) noexcept
+{
+    genplot::detail::Free(block, size);
+}
+
+std::FILE* CreateUniqueFileName(const char* directory, const char* extension, const char* tag,
+                                char* nameOut, const char* mode)
+{
+    if (nameOut == nullptr)
+        return nullptr;
+    nameOut[0] = '\0';
+    if (tag == nullptr)
+        tag = "";
+    if (extension == nullptr)
+        extension = "";
+    int flags = 0;
+    const std::size_t extensionLength = std::strlen(extension);
+    const std::size_t nameLength =
+        std::strlen(tag) + 8 + (extensionLength > 0 ? 1 + extensionLength : 0);
+    if (!OpenFlags(mode, &flags) || nameLength > kQueueFileNameMax || !IsPlainName(tag) ||
+        !IsPlainName(extension))
+    {
+        errno = EINVAL;
+        return nullptr;
+    }
+
+    char folder[genplot::detail::kNativePathSize];
+    if (!genplot::detail::NativePath(directory, folder, sizeof folder) ||
+        !genplot::detail::MakeDirectories(folder))
+        return nullptr;
+    // "c:\userroot\devq\plotter\" and "c:\userroot\devq\plotter" name one folder; the root
+    // "c:\" keeps its separator.
+    std::size_t folderLength = std::strlen(folder);
+    while (folderLength > 1 && IsSeparator(folder[folderLength - 1]) &&
+           folder[folderLength - 2] != ':')
+        folder[--folderLength] = '\0';
+    const bool needsSeparator = !IsSeparator(folder[folderLength - 1]);
+    if (folderLength + 1 + nameLength >= sizeof folder)
+    {
+        errno = ENAMETOOLONG;
+        return nullptr;
+    }
+
+    // _O_EXCL (CREATE_NEW underneath) makes the file system the arbiter: of two callers that
+    // pick the same name, one creates it and the other gets EEXIST and tries again.
+    constexpr int kAttempts = 1000;
+    for (int attempt = 0; attempt < kAttempts; ++attempt)
+    {
+        char name[kQueueFileNameMax + 1];
+        if (extensionLength > 0)
+            std::snprintf(name, sizeof name, "%s%08X.%s", tag,
+                          static_cast<unsigned>(NextCandidate()), extension);
+        else
+            std::snprintf(name, sizeof name, "%s%08X", tag, static_cast<unsigned>(NextCandidate()));
+        char path[genplot::detail::kNativePathSize];
+        std::snprintf(path, sizeof path, "%s%s%s", folder, needsSeparator ? "\\" : "", name);
+
+        const int fd = _open(path, flags | _O_CREAT | _O_EXCL | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+        if (fd < 0)
+        {
+            if (errno == EEXIST || (errno == EACCES && NameIsTaken(path)))
+                continue;
+            return nullptr;
+        }
+        std::FILE* stream = _fdopen(fd, mode);
+        if (stream == nullptr)
+        {
+            const int saved = errno;
+            _close(fd);
+            _unlink(path);
+            errno = saved;
+            return nullptr;
+        }
+        std::memcpy(nameOut, name, std::strlen(name) + 1);
+        return stream;
+    }
+    errno = EEXIST;
+    return nullptr;
+}
