@@ -28,16 +28,11 @@ WNDPROC StoredProcedure(HWND window)
 LRESULT CALLBACK ForwardingProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     // The host's procedure never sees WM_DESTROY or what follows: on POSIX, destroying a window
-    // calls nothing, and a procedure may rely on its data being gone by then.
+    // calls nothing, and a procedure may rely on its data being gone by then. (Messages still
+    // posted to the window are discarded by the system, as on POSIX.)
     if (message == WM_DESTROY)
     {
         SetWindowLongPtrA(window, kProcedureSlot, 0);
-        // Win32 may leave messages posted to this window in the queue; they would come back
-        // from the pump naming a dead window, so they are dropped here, as on POSIX.
-        MSG stale;
-        while (PeekMessageA(&stale, window, 0, 0, PM_REMOVE | PM_NOYIELD))
-        {
-        }
     }
     WNDPROC procedure = StoredProcedure(window);
     if (procedure == nullptr)

@@ -35,8 +35,8 @@ TEST(BBoxTest, EdgesAndCornersAreInside)
 {
     CBBox box;
     box.Update(0, 0);
-    CCoord far(10, 20);
-    box.Update(far);
+    CCoord corner(10, 20); // not "far": windows.h defines that as an empty macro
+    box.Update(corner);
     for (CCoord p :
          {CCoord(0, 0), CCoord(10, 20), CCoord(0, 20), CCoord(10, 0), CCoord(5, 0), CCoord(10, 7)})
         EXPECT_EQ(box.IsPtInBbox(&p), 1) << p.x << "," << p.y;

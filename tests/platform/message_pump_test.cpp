@@ -168,6 +168,9 @@ TEST_F(MessagePumpTest, CreationRejectsANullProcedure)
 
 TEST_F(MessagePumpTest, TranslateReportsOnlyKeyMessages)
 {
+#if defined(_WIN32)
+    GTEST_SKIP() << "user32's own TranslateMessage; the key list is the POSIX back end's";
+#endif
     MSG msg{};
     for (UINT key : {WM_KEYDOWN, WM_KEYUP, WM_SYSKEYDOWN, WM_SYSKEYUP})
     {
@@ -183,6 +186,9 @@ TEST_F(MessagePumpTest, TranslateReportsOnlyKeyMessages)
 
 TEST_F(MessagePumpTest, EachThreadHasItsOwnQueue)
 {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Win32 queues a posted message on the thread that created the window";
+#endif
     RecordingWindow window;
     std::thread poster([&] { PostMessageA(window.handle(), WM_USER, 0, 0); });
     poster.join();

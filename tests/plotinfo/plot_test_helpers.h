@@ -39,6 +39,18 @@ class PlotInfoTestAccess
 namespace plot_test
 {
 
+#if defined(_WIN32)
+// Windows has no setenv: _putenv_s sets a variable, and an empty value removes it.
+inline int setenv(const char* name, const char* value, int)
+{
+    return _putenv_s(name, value);
+}
+inline int unsetenv(const char* name)
+{
+    return _putenv_s(name, "");
+}
+#endif
+
 /// Sets an environment variable (null: unsets it) for one scope and restores it afterwards.
 class ScopedEnv
 {
