@@ -17,6 +17,9 @@ inline constexpr int kDriveInfoTextSize = 8;
 ///   when unset. A value longer than 7 characters does not fit; it is not cut (a shortened
 ///   path would name another file) but reported as an empty text.
 ///
+/// On Windows both variables are read from the process environment (GetEnvironmentVariableA),
+/// so a value the host sets with SetEnvironmentVariableA counts.
+///
 /// @return 0, or -1 when one of the two variables is set to a value that was ignored.
 GENPLOT_API int cc_get_driveinfo(char* driveLetter, unsigned char* queueFlag, char* volumeText,
                                  char* queueFile);

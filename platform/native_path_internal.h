@@ -5,7 +5,10 @@
 
 // Paths reach the library in the host's notation ("c:\userroot\devq\plotter\", "C:\plotque.que")
 // as well as natively. Every file the dispatch and queue code opens goes through here, so a
-// drive-letter path lands in the same folder whichever of them opens it.
+// drive-letter path lands in the same folder whichever of them opens it. On Windows the host's
+// notation is the native one: NativePath copies every path unchanged, OpenOutputFile tells files
+// apart by volume serial number and file index, and MakeDirectories leaves drive and share
+// roots alone (platform/win32/native_path.cpp).
 
 namespace genplot::detail
 {

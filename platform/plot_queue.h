@@ -9,6 +9,9 @@
 // The plotter queue client. A queue is a spool file of fixed-size submission records; the
 // files it names lie in the plotter queue directory. Submissions are appended under an
 // exclusive lock, so any number of threads and processes can submit to one queue at once.
+// (Windows: the lock is LockFileEx on one byte far past the records, as Win32 locks are
+// mandatory and a lock on the records would fail a reader's ReadFile; descriptors are the C
+// runtime's, so failures are errno values there too.)
 //
 // Submission record (134 bytes, every byte not listed is 0), stored in the queue file as is:
 //   offset width field
@@ -54,10 +57,10 @@ static_assert(offsetof(tag_ti_namelist_both, copies) == 64);
 class GENPLOT_API CPlotterQueue
 {
   public:
-    /// Connects to the queue file `queueFile` (host notation: a drive-letter path maps to the
-    /// drive's folder). `createMode` 1 creates the queue file when it is missing; any other value
-    /// requires it to exist. The folder that holds it must exist either way. A failure shows in
-    /// `responseState`.
+    /// Connects to the queue file `queueFile` (host notation: on POSIX a drive-letter path maps
+    /// to the drive's folder; on Windows it is the path itself). `createMode` 1 creates the queue
+    /// file when it is missing; any other value requires it to exist. The folder that holds it must
+    /// exist either way. A failure shows in `responseState`.
     CPlotterQueue(const char* queueFile, int createMode);
     /// Closes the connection.
     ~CPlotterQueue();
