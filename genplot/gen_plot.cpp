@@ -285,58 +285,50 @@ int CGenPlot::write_plot_file(FILE* file, CPlotInfo* plotInfo, CPlotConfig*,
         SetProgress(progress, piecesDone * perPiece + kProgressStart);
     }
 
-    // Annotation sections: loose labels first, then every piece's labels in piece order.
+    // Annotation sections: loose labels first, then every piece's labels in piece order. A
+    // section's offset is where its first record starts, -1 when it has none.
     std::uint16_t count = 0;
-    if (!Tell(file, &position))
-    {
-        return 0;
-    }
-    for (POSITION at = plot.looseLabels.GetHeadPosition(); at != nullptr;)
-    {
-        CObject* entryObject = plot.looseLabels.GetNext(at);
-        if (IsWrittenLabel(entryObject))
+    auto writeLabels = [&](const CObList& labels) {
+        for (POSITION at = labels.GetHeadPosition(); at != nullptr;)
         {
-            if (!write_annotation(static_cast<CLabel*>(entryObject), file))
-            {
-                return 0;
-            }
+            CObject* entry = labels.GetNext(at);
+            if (!IsWrittenLabel(entry))
+                continue;
+            if (!write_annotation(static_cast<CLabel*>(entry), file))
+                return false;
             ++count;
         }
-    }
-    if (count > 0 && !ToOffset(position, &offset))
+        return true;
+    };
+    auto closeSection = [&](std::uint32_t countField, std::uint32_t slot) {
+        if (count > 0 && !ToOffset(position, &offset))
+            return false;
+        PutU16(header + countField, count);
+        PutSectionOffset(header, slot, count > 0 ? offset : kAbsentOffset);
+        count = 0;
+        return true;
+    };
+
+    if (!Tell(file, &position) || !writeLabels(plot.looseLabels) ||
+        !closeSection(header::kLooseAnnotationCount, header::kLooseAnnotationSlot))
     {
         return 0;
     }
-    PutU16(header + header::kLooseAnnotationCount, count);
-    PutSectionOffset(header, header::kLooseAnnotationSlot, count > 0 ? offset : kAbsentOffset);
-
-    count = 0;
     if (!Tell(file, &position))
     {
         return 0;
     }
     for (POSITION at = plot.pieces.GetHeadPosition(); at != nullptr;)
     {
-        const auto* piece = static_cast<const CPerim*>(plot.pieces.GetNext(at));
-        for (POSITION labelAt = piece->labels.GetHeadPosition(); labelAt != nullptr;)
+        if (!writeLabels(static_cast<const CPerim*>(plot.pieces.GetNext(at))->labels))
         {
-            CObject* entryObject = piece->labels.GetNext(labelAt);
-            if (IsWrittenLabel(entryObject))
-            {
-                if (!write_annotation(static_cast<CLabel*>(entryObject), file))
-                {
-                    return 0;
-                }
-                ++count;
-            }
+            return 0;
         }
     }
-    if (count > 0 && !ToOffset(position, &offset))
+    if (!closeSection(header::kPieceAnnotationCount, header::kPieceAnnotationSlot))
     {
         return 0;
     }
-    PutU16(header + header::kPieceAnnotationCount, count);
-    PutSectionOffset(header, header::kPieceAnnotationSlot, count > 0 ? offset : kAbsentOffset);
 
     if (!WriteEmptyRecord(file, RecordType::End) || !SeekTo(file, headerBody) ||
         !WriteRaw(file, header, kHeaderBodySize))
