@@ -2,6 +2,7 @@
 // hold, and the Win32 results the three calls give.
 
 #include "platform/registry.h"
+#include "support/scoped_env.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,37 +15,6 @@
 
 namespace
 {
-
-// Sets an environment variable (null: unsets it) for one scope and restores it afterwards.
-class ScopedEnv
-{
-  public:
-    ScopedEnv(const char* name, const char* value) : name_(name)
-    {
-        const char* old = std::getenv(name);
-        hadValue_ = old != nullptr;
-        if (hadValue_)
-            old_ = old;
-        if (value != nullptr)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedEnv()
-    {
-        if (hadValue_)
-            setenv(name_.c_str(), old_.c_str(), 1);
-        else
-            unsetenv(name_.c_str());
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-  private:
-    std::string name_;
-    std::string old_;
-    bool hadValue_ = false;
-};
 
 std::string TempDir()
 {

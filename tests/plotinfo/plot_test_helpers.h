@@ -5,6 +5,7 @@
 #include "geometry/perim.h"
 #include "plotinfo/plot_info.h"
 #include "plotinfo/vector_2d_internal.h"
+#include "support/scoped_env.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -38,49 +39,6 @@ class PlotInfoTestAccess
 
 namespace plot_test
 {
-
-#if defined(_WIN32)
-// Windows has no setenv: _putenv_s sets a variable, and an empty value removes it.
-inline int setenv(const char* name, const char* value, int)
-{
-    return _putenv_s(name, value);
-}
-inline int unsetenv(const char* name)
-{
-    return _putenv_s(name, "");
-}
-#endif
-
-/// Sets an environment variable (null: unsets it) for one scope and restores it afterwards.
-class ScopedEnv
-{
-  public:
-    ScopedEnv(const char* name, const char* value) : name_(name)
-    {
-        const char* old = std::getenv(name);
-        hadValue_ = old != nullptr;
-        if (hadValue_)
-            old_ = old;
-        if (value != nullptr)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedEnv()
-    {
-        if (hadValue_)
-            setenv(name_.c_str(), old_.c_str(), 1);
-        else
-            unsetenv(name_.c_str());
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-  private:
-    std::string name_;
-    std::string old_;
-    bool hadValue_ = false;
-};
 
 inline std::string TempDir()
 {
