@@ -1,10 +1,8 @@
 #include "platform/drive_info.h"
 
+#include "platform/drive_info_internal.h"
 #include "platform/win_types.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 // The same settings as on POSIX, read with GetEnvironmentVariableA: the process environment,
@@ -13,9 +11,6 @@
 
 namespace
 {
-
-// The queue directory "c:\userroot\devq\plotter\" is on drive C.
-constexpr char kQueueDrive = 'C';
 
 // False when the variable is not set (an empty value counts as set).
 bool ReadVariable(const char* name, std::string& value)
@@ -51,58 +46,33 @@ bool ReadVariable(const char* name, std::string& value)
     }
 }
 
-// Parses GENPLOT_QUEUE_FLAG; false when it is set but not a whole number.
+} // namespace
+
+namespace genplot::detail
+{
+
 bool ReadQueueFlag(unsigned char* flag)
 {
-    *flag = 0;
     std::string text;
-    if (!ReadVariable("GENPLOT_QUEUE_FLAG", text) || text.empty())
-        return true;
-    char* end = nullptr;
-    errno = 0;
-    const long value = std::strtol(text.c_str(), &end, 10);
-    if (end == text.c_str())
-        return false;
-    while (*end == ' ' || *end == '\t')
-        ++end;
-    if (*end != '\0')
-        return false;
-    if (errno == ERANGE || value < 0 || value > 255)
-        *flag = 1;
-    else
-        *flag = static_cast<unsigned char>(value);
-    return true;
+    const bool set = ReadVariable("GENPLOT_QUEUE_FLAG", text);
+    return ParseQueueFlag(set ? text.c_str() : nullptr, flag);
 }
 
-// Copies GENPLOT_QUEUE_FILE; false when it is too long to be given whole.
 bool ReadQueueFile(char* out)
 {
-    out[0] = '\0';
     std::string text;
-    if (!ReadVariable("GENPLOT_QUEUE_FILE", text))
-        return true;
+    const bool set = ReadVariable("GENPLOT_QUEUE_FILE", text);
     // An embedded NUL cannot occur in an environment value, so the length is the text's.
-    if (text.size() >= static_cast<std::size_t>(kDriveInfoTextSize))
-        return false;
-    std::memcpy(out, text.c_str(), text.size() + 1);
-    return true;
+    return CopyQueueFile(set ? text.c_str() : nullptr, text.size(), out);
 }
 
-} // namespace
+} // namespace genplot::detail
 
 int cc_get_driveinfo(char* driveLetter, unsigned char* queueFlag, char* volumeText, char* queueFile)
 {
-    bool clean = true;
     try
     {
-        if (driveLetter != nullptr)
-            *driveLetter = kQueueDrive;
-        if (queueFlag != nullptr)
-            clean = ReadQueueFlag(queueFlag) && clean;
-        if (volumeText != nullptr)
-            volumeText[0] = '\0';
-        if (queueFile != nullptr)
-            clean = ReadQueueFile(queueFile) && clean;
+        return genplot::detail::FillDriveInfo(driveLetter, queueFlag, volumeText, queueFile);
     }
     catch (...)
     {
@@ -113,5 +83,4 @@ int cc_get_driveinfo(char* driveLetter, unsigned char* queueFlag, char* volumeTe
             queueFile[0] = '\0';
         return -1;
     }
-    return clean ? 0 : -1;
 }
