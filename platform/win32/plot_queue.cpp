@@ -1,9 +1,8 @@
 #include "platform/plot_queue.h"
 
-#include "platform/allocation_internal.h"
 #include "platform/native_path_internal.h"
+#include "platform/plot_queue_internal.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -17,21 +16,6 @@
 
 namespace
 {
-
-// Puts each field at its offset in the stored record (see the table in plot_queue.h).
-void PutSubmission(const tag_ti_namelist_both& record, unsigned char* out)
-{
-    std::memset(out, 0, kQueueRecordSize);
-    std::memcpy(out + 0, record.fileName, sizeof record.fileName);
-    std::memcpy(out + 22, record.baseName, sizeof record.baseName);
-    std::memcpy(out + 43, record.reserved43, sizeof record.reserved43);
-    std::memcpy(out + 44, record.driveName, sizeof record.driveName);
-    std::memcpy(out + 46, record.reserved46, sizeof record.reserved46);
-    out[49] = record.mediaKind;
-    std::memcpy(out + 50, record.reserved50, sizeof record.reserved50);
-    out[64] = record.copies;
-    std::memcpy(out + 65, record.reserved65, sizeof record.reserved65);
-}
 
 // errno for the Win32 errors the lock can report.
 int ErrnoFromWin32(DWORD error)
@@ -95,26 +79,17 @@ bool WriteAll(int fd, const unsigned char* bytes, std::size_t size)
     return true;
 }
 
-std::uint64_t Mix(std::uint64_t x)
-{
-    // splitmix64 finaliser: spreads a counter over all 64 bits.
-    x += 0x9E3779B97F4A7C15ull;
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-    return x ^ (x >> 31);
-}
+} // namespace
 
-// A candidate name suffix. Uniqueness comes from the exclusive create, not from here; mixing
-// in the process id and the clock only keeps two busy submitters from colliding often.
-std::uint32_t NextCandidate()
+namespace genplot::detail
 {
-    static std::atomic<std::uint64_t> counter{0};
+
+std::uint64_t CandidateSeed()
+{
     LARGE_INTEGER ticks{};
     QueryPerformanceCounter(&ticks);
-    const std::uint64_t seed = (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32) ^
-                               static_cast<std::uint64_t>(ticks.QuadPart) ^
-                               counter.fetch_add(1, std::memory_order_relaxed);
-    return static_cast<std::uint32_t>(Mix(seed));
+    return (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32) ^
+           static_cast<std::uint64_t>(ticks.QuadPart);
 }
 
 // _open() flags for an fopen mode; false for a mode fopen would refuse. Text or binary as the
@@ -146,6 +121,11 @@ bool IsPlainName(const char* text)
     return std::strchr(text, '/') == nullptr && std::strchr(text, '\\') == nullptr &&
            std::strchr(text, ':') == nullptr;
 }
+
+} // namespace genplot::detail
+
+namespace
+{
 
 bool IsSeparator(char c)
 {
@@ -185,17 +165,12 @@ CPlotterQueue::~CPlotterQueue()
         _close(fd_);
 }
 
-int CPlotterQueue::MsgSubmitMedia(tag_ti_namelist_both* record)
+namespace genplot::detail
 {
-    if (record == nullptr)
-        return -EINVAL;
-    if (fd_ < 0)
-        return responseState < 0 ? static_cast<int>(responseState) : -EBADF;
 
-    unsigned char bytes[kQueueRecordSize];
-    PutSubmission(*record, bytes);
-
-    HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(fd_));
+int AppendRecord(int fd, const unsigned char* bytes, std::size_t size)
+{
+    HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
     const int locked = LockExclusive(file);
     if (locked != 0)
         return locked;
@@ -204,14 +179,14 @@ int CPlotterQueue::MsgSubmitMedia(tag_ti_namelist_both* record)
     // _O_APPEND moves to the end before each write, and every submitter holds the lock then.
     int result = 0;
     struct _stati64 before;
-    if (_fstati64(fd_, &before) != 0)
+    if (_fstati64(fd, &before) != 0)
     {
         result = -errno;
     }
-    else if (!WriteAll(fd_, bytes, sizeof bytes))
+    else if (!WriteAll(fd, bytes, size))
     {
         result = -errno;
-        if (_chsize_s(fd_, before.st_size) != 0)
+        if (_chsize_s(fd, before.st_size) != 0)
             result = -EIO;
     }
     // _write() leaves nothing in a buffer of ours: the record is the system's once it returns.
@@ -219,15 +194,7 @@ int CPlotterQueue::MsgSubmitMedia(tag_ti_namelist_both* record)
     return result;
 }
 
-void* CPlotterQueue::operator new(std::size_t size)
-{
-    return genplot::detail::Allocate(size);
-}
-
-void CPlotterQueue::operator delete(void* block, std::size_t size) noexcept
-{
-    genplot::detail::Free(block, size);
-}
+} // namespace genplot::detail
 
 std::FILE* CreateUniqueFileName(const char* directory, const char* extension, const char* tag,
                                 char* nameOut, const char* mode)
@@ -235,20 +202,12 @@ std::FILE* CreateUniqueFileName(const char* directory, const char* extension, co
     if (nameOut == nullptr)
         return nullptr;
     nameOut[0] = '\0';
-    if (tag == nullptr)
-        tag = "";
-    if (extension == nullptr)
-        extension = "";
     int flags = 0;
-    const std::size_t extensionLength = std::strlen(extension);
-    const std::size_t nameLength =
-        std::strlen(tag) + 8 + (extensionLength > 0 ? 1 + extensionLength : 0);
-    if (!OpenFlags(mode, &flags) || nameLength > kQueueFileNameMax || !IsPlainName(tag) ||
-        !IsPlainName(extension))
-    {
-        errno = EINVAL;
+    std::size_t extensionLength = 0;
+    std::size_t nameLength = 0;
+    if (!genplot::detail::CheckUniqueNameRequest(tag, extension, mode, &flags, &extensionLength,
+                                                 &nameLength))
         return nullptr;
-    }
 
     char folder[genplot::detail::kNativePathSize];
     if (!genplot::detail::NativePath(directory, folder, sizeof folder) ||
@@ -273,11 +232,7 @@ std::FILE* CreateUniqueFileName(const char* directory, const char* extension, co
     for (int attempt = 0; attempt < kAttempts; ++attempt)
     {
         char name[kQueueFileNameMax + 1];
-        if (extensionLength > 0)
-            std::snprintf(name, sizeof name, "%s%08X.%s", tag,
-                          static_cast<unsigned>(NextCandidate()), extension);
-        else
-            std::snprintf(name, sizeof name, "%s%08X", tag, static_cast<unsigned>(NextCandidate()));
+        genplot::detail::CandidateName(tag, extension, extensionLength, name);
         char path[genplot::detail::kNativePathSize];
         std::snprintf(path, sizeof path, "%s%s%s", folder, needsSeparator ? "\\" : "", name);
 

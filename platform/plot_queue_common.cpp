@@ -1,0 +1,99 @@
+#include "platform/allocation_internal.h"
+#include "platform/plot_queue.h"
+#include "platform/plot_queue_internal.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace
+{
+
+std::uint64_t Mix(std::uint64_t x)
+{
+    // splitmix64 finaliser: spreads a counter over all 64 bits.
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+} // namespace
+
+namespace genplot::detail
+{
+
+void PutSubmission(const tag_ti_namelist_both& record, unsigned char* out)
+{
+    std::memset(out, 0, kQueueRecordSize);
+    std::memcpy(out + 0, record.fileName, sizeof record.fileName);
+    std::memcpy(out + 22, record.baseName, sizeof record.baseName);
+    std::memcpy(out + 43, record.reserved43, sizeof record.reserved43);
+    std::memcpy(out + 44, record.driveName, sizeof record.driveName);
+    std::memcpy(out + 46, record.reserved46, sizeof record.reserved46);
+    out[49] = record.mediaKind;
+    std::memcpy(out + 50, record.reserved50, sizeof record.reserved50);
+    out[64] = record.copies;
+    std::memcpy(out + 65, record.reserved65, sizeof record.reserved65);
+}
+
+std::uint32_t NextCandidate()
+{
+    static std::atomic<std::uint64_t> counter{0};
+    const std::uint64_t seed = CandidateSeed() ^ counter.fetch_add(1, std::memory_order_relaxed);
+    return static_cast<std::uint32_t>(Mix(seed));
+}
+
+bool CheckUniqueNameRequest(const char*& tag, const char*& extension, const char* mode, int* flags,
+                            std::size_t* extensionLength, std::size_t* nameLength)
+{
+    if (tag == nullptr)
+        tag = "";
+    if (extension == nullptr)
+        extension = "";
+    *flags = 0;
+    *extensionLength = std::strlen(extension);
+    *nameLength = std::strlen(tag) + 8 + (*extensionLength > 0 ? 1 + *extensionLength : 0);
+    if (!OpenFlags(mode, flags) || *nameLength > kQueueFileNameMax || !IsPlainName(tag) ||
+        !IsPlainName(extension))
+    {
+        errno = EINVAL;
+        return false;
+    }
+    return true;
+}
+
+void CandidateName(const char* tag, const char* extension, std::size_t extensionLength,
+                   char (&name)[kQueueFileNameMax + 1])
+{
+    if (extensionLength > 0)
+        std::snprintf(name, sizeof name, "%s%08X.%s", tag, static_cast<unsigned>(NextCandidate()),
+                      extension);
+    else
+        std::snprintf(name, sizeof name, "%s%08X", tag, static_cast<unsigned>(NextCandidate()));
+}
+
+} // namespace genplot::detail
+
+int CPlotterQueue::MsgSubmitMedia(tag_ti_namelist_both* record)
+{
+    if (record == nullptr)
+        return -EINVAL;
+    if (fd_ < 0)
+        return responseState < 0 ? static_cast<int>(responseState) : -EBADF;
+
+    unsigned char bytes[kQueueRecordSize];
+    genplot::detail::PutSubmission(*record, bytes);
+    return genplot::detail::AppendRecord(fd_, bytes, sizeof bytes);
+}
+
+void* CPlotterQueue::operator new(std::size_t size)
+{
+    return genplot::detail::Allocate(size);
+}
+
+void CPlotterQueue::operator delete(void* block, std::size_t size) noexcept
+{
+    genplot::detail::Free(block, size);
+}
