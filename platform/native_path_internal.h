@@ -37,4 +37,8 @@ std::FILE* OpenOutputFile(const char* hostPath, std::FILE* input);
 /// directory exists afterwards.
 bool MakeDirectories(const char* nativeDir);
 
+/// Copies `nativeDir` into `path` for MakeDirectories to cut at each separator, and sets
+/// `*length` to its length. False when `nativeDir` is null, empty or does not fit.
+bool CopyDirectoryPath(const char* nativeDir, char (&path)[kNativePathSize], std::size_t* length);
+
 } // namespace genplot::detail

@@ -94,14 +94,6 @@ bool NativePath(const char* hostPath, char* out, std::size_t outSize)
     return true;
 }
 
-std::FILE* OpenHostFile(const char* hostPath, const char* mode)
-{
-    char native[kNativePathSize];
-    if (!NativePath(hostPath, native, sizeof native))
-        return nullptr;
-    return std::fopen(native, mode);
-}
-
 std::FILE* OpenOutputFile(const char* hostPath, std::FILE* input)
 {
     char native[kNativePathSize];
@@ -153,13 +145,10 @@ std::FILE* OpenOutputFile(const char* hostPath, std::FILE* input)
 
 bool MakeDirectories(const char* nativeDir)
 {
-    if (nativeDir == nullptr || nativeDir[0] == '\0')
-        return false;
     char path[kNativePathSize];
-    const std::size_t length = std::strlen(nativeDir);
-    if (length >= sizeof path)
+    std::size_t length = 0;
+    if (!CopyDirectoryPath(nativeDir, path, &length))
         return false;
-    std::memcpy(path, nativeDir, length + 1);
 
     // Create each folder below the root in turn; one that exists already (or is made by
     // another process at the same moment) is fine, and any other failure shows in the check
