@@ -45,6 +45,15 @@ std::uint32_t NextCandidate()
     return static_cast<std::uint32_t>(Mix(seed));
 }
 
+} // namespace genplot::detail
+
+namespace
+{
+
+// The checks CreateUniqueFileName makes before it touches the file system: a null `tag` or
+// `extension` becomes "", and the open flags for `mode` and the length of the names it will
+// try are worked out. False, with errno EINVAL, when the mode, the tag or the extension is
+// unusable or the name would not fit a record's `fileName`.
 bool CheckUniqueNameRequest(const char*& tag, const char*& extension, const char* mode, int* flags,
                             std::size_t* extensionLength, std::size_t* nameLength)
 {
@@ -55,8 +64,8 @@ bool CheckUniqueNameRequest(const char*& tag, const char*& extension, const char
     *flags = 0;
     *extensionLength = std::strlen(extension);
     *nameLength = std::strlen(tag) + 8 + (*extensionLength > 0 ? 1 + *extensionLength : 0);
-    if (!OpenFlags(mode, flags) || *nameLength > kQueueFileNameMax || !IsPlainName(tag) ||
-        !IsPlainName(extension))
+    if (!genplot::detail::OpenFlags(mode, flags) || *nameLength > kQueueFileNameMax ||
+        !genplot::detail::IsPlainName(tag) || !genplot::detail::IsPlainName(extension))
     {
         errno = EINVAL;
         return false;
@@ -64,17 +73,20 @@ bool CheckUniqueNameRequest(const char*& tag, const char*& extension, const char
     return true;
 }
 
+// Writes the next candidate name, `tag`, eight hex digits and the extension (when not empty)
+// into `name`; the lengths were checked by CheckUniqueNameRequest.
 void CandidateName(const char* tag, const char* extension, std::size_t extensionLength,
                    char (&name)[kQueueFileNameMax + 1])
 {
     if (extensionLength > 0)
-        std::snprintf(name, sizeof name, "%s%08X.%s", tag, static_cast<unsigned>(NextCandidate()),
-                      extension);
+        std::snprintf(name, sizeof name, "%s%08X.%s", tag,
+                      static_cast<unsigned>(genplot::detail::NextCandidate()), extension);
     else
-        std::snprintf(name, sizeof name, "%s%08X", tag, static_cast<unsigned>(NextCandidate()));
+        std::snprintf(name, sizeof name, "%s%08X", tag,
+                      static_cast<unsigned>(genplot::detail::NextCandidate()));
 }
 
-} // namespace genplot::detail
+} // namespace
 
 int CPlotterQueue::MsgSubmitMedia(tag_ti_namelist_both* record)
 {
@@ -96,4 +108,53 @@ void* CPlotterQueue::operator new(std::size_t size)
 void CPlotterQueue::operator delete(void* block, std::size_t size) noexcept
 {
     genplot::detail::Free(block, size);
+}
+
+std::FILE* CreateUniqueFileName(const char* directory, const char* extension, const char* tag,
+                                char* nameOut, const char* mode)
+{
+    if (nameOut == nullptr)
+        return nullptr;
+    nameOut[0] = '\0';
+    int flags = 0;
+    std::size_t extensionLength = 0;
+    std::size_t nameLength = 0;
+    if (!CheckUniqueNameRequest(tag, extension, mode, &flags, &extensionLength, &nameLength))
+        return nullptr;
+
+    char folder[genplot::detail::kNativePathSize];
+    std::size_t folderLength = 0;
+    if (!genplot::detail::PrepareUniqueFolder(directory, folder, &folderLength))
+        return nullptr;
+    if (folderLength + 1 + nameLength >= sizeof folder)
+    {
+        errno = ENAMETOOLONG;
+        return nullptr;
+    }
+
+    // An exclusive create makes the file system the arbiter: of two callers that pick the same
+    // name, one creates it and the other gets EEXIST and tries again.
+    constexpr int kAttempts = 1000;
+    for (int attempt = 0; attempt < kAttempts; ++attempt)
+    {
+        char name[kQueueFileNameMax + 1];
+        CandidateName(tag, extension, extensionLength, name);
+        char path[genplot::detail::kNativePathSize];
+        genplot::detail::JoinUniquePath(folder, folderLength, name, path);
+
+        const int fd = genplot::detail::CreateNewFile(path, flags);
+        if (fd < 0)
+        {
+            if (genplot::detail::NameWorthRetrying(path))
+                continue;
+            return nullptr;
+        }
+        std::FILE* stream = genplot::detail::StreamOnNewFile(fd, mode, path);
+        if (stream == nullptr)
+            return nullptr;
+        std::memcpy(nameOut, name, std::strlen(name) + 1);
+        return stream;
+    }
+    errno = EEXIST;
+    return nullptr;
 }

@@ -1,15 +1,16 @@
 #pragma once
 
+#include "platform/native_path_internal.h"
 #include "platform/plot_queue.h"
 
 #include <cstddef>
 #include <cstdint>
 
 // The queue client is the same on every platform except for the system calls: how the queue
-// file is locked and appended to, how a candidate name is seeded, and which open flags and
-// names the file system takes. The back end supplies those (platform/posix/plot_queue.cpp,
-// platform/win32/plot_queue.cpp); the record layout, the submission checks and the candidate
-// names are shared (platform/plot_queue_common.cpp).
+// file is locked and appended to, how a candidate name is seeded, which open flags and names the
+// file system takes, and how a unique file is created. The back end supplies those
+// (platform/posix/plot_queue.cpp, platform/win32/plot_queue.cpp); the record layout, the submission
+// checks and the search for a unique name are shared (platform/plot_queue_common.cpp).
 
 namespace genplot::detail
 {
@@ -38,16 +39,29 @@ bool OpenFlags(const char* mode, int* flags);
 /// True when `text` names no folder, so it can be part of a file name. Supplied by the back end.
 bool IsPlainName(const char* text);
 
-/// The checks CreateUniqueFileName makes before it touches the file system: turns a null `tag` or
-/// `extension` into "", and works out the open flags for `mode` and the length of the names it will
-/// try. False, with errno EINVAL, when the mode, the tag or the extension is unusable or the name
-/// would not fit a record's `fileName`.
-bool CheckUniqueNameRequest(const char*& tag, const char*& extension, const char* mode, int* flags,
-                            std::size_t* extensionLength, std::size_t* nameLength);
+/// Turns the host folder `directory` into the native folder the unique files go to, created
+/// with its parents when missing and without the trailing separators that add nothing, and
+/// sets `*folderLength`. False, with errno set, when it cannot be mapped or created. Supplied
+/// by the back end.
+bool PrepareUniqueFolder(const char* directory, char (&folder)[kNativePathSize],
+                         std::size_t* folderLength);
 
-/// Writes the next candidate name, `tag`, eight hex digits and the extension (when not empty)
-/// into `name`; the lengths were checked by CheckUniqueNameRequest.
-void CandidateName(const char* tag, const char* extension, std::size_t extensionLength,
-                   char (&name)[kQueueFileNameMax + 1]);
+/// Writes `folder` (of `folderLength` characters), a separator where one is needed, and `name`
+/// into `path`; the lengths were checked to fit. Supplied by the back end.
+void JoinUniquePath(const char* folder, std::size_t folderLength, const char* name,
+                    char (&path)[kNativePathSize]);
+
+/// Creates `path`, which must not exist yet, and opens it with `flags` (from OpenFlags): a
+/// descriptor, or -1 with errno set. Supplied by the back end.
+int CreateNewFile(const char* path, int flags);
+
+/// After CreateNewFile failed on `path` (errno as it left it): true when another name is worth
+/// a try, false when the folder itself refuses. Supplied by the back end.
+bool NameWorthRetrying(const char* path);
+
+/// A stream with fopen mode `mode` on the new file `path` open on `fd`; on failure the
+/// descriptor is closed, the file removed and null returned with errno from the stream call.
+/// Supplied by the back end.
+std::FILE* StreamOnNewFile(int fd, const char* mode, const char* path);
 
 } // namespace genplot::detail

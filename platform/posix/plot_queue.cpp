@@ -134,66 +134,53 @@ CPlotterQueue::~CPlotterQueue()
         close(fd_);
 }
 
-std::FILE* CreateUniqueFileName(const char* directory, const char* extension, const char* tag,
-                                char* nameOut, const char* mode)
+namespace genplot::detail
 {
-    if (nameOut == nullptr)
-        return nullptr;
-    nameOut[0] = '\0';
-    int flags = 0;
-    std::size_t extensionLength = 0;
-    std::size_t nameLength = 0;
-    if (!genplot::detail::CheckUniqueNameRequest(tag, extension, mode, &flags, &extensionLength,
-                                                 &nameLength))
-        return nullptr;
 
-    char folder[genplot::detail::kNativePathSize];
-    if (!genplot::detail::NativePath(directory, folder, sizeof folder) ||
-        !genplot::detail::MakeDirectories(folder))
-        return nullptr;
-    std::size_t folderLength = std::strlen(folder);
-    while (folderLength > 1 && folder[folderLength - 1] == '/')
-        folder[--folderLength] = '\0';
-    if (folderLength + 1 + nameLength >= sizeof folder)
-    {
-        errno = ENAMETOOLONG;
-        return nullptr;
-    }
-
-    // O_EXCL makes the file system the arbiter: of two callers that pick the same name, one
-    // creates it and the other gets EEXIST and tries again.
-    constexpr int kAttempts = 1000;
-    for (int attempt = 0; attempt < kAttempts; ++attempt)
-    {
-        char name[kQueueFileNameMax + 1];
-        genplot::detail::CandidateName(tag, extension, extensionLength, name);
-        // Composed by hand: the lengths were checked above, and snprintf's truncation warning
-        // cannot see that check.
-        char path[genplot::detail::kNativePathSize];
-        const std::size_t length = std::strlen(name);
-        std::memcpy(path, folder, folderLength);
-        path[folderLength] = '/';
-        std::memcpy(path + folderLength + 1, name, length + 1);
-
-        const int fd = open(path, flags | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0)
-        {
-            if (errno == EEXIST || errno == EINTR)
-                continue;
-            return nullptr;
-        }
-        std::FILE* stream = fdopen(fd, mode);
-        if (stream == nullptr)
-        {
-            const int saved = errno;
-            close(fd);
-            unlink(path);
-            errno = saved;
-            return nullptr;
-        }
-        std::memcpy(nameOut, name, std::strlen(name) + 1);
-        return stream;
-    }
-    errno = EEXIST;
-    return nullptr;
+bool PrepareUniqueFolder(const char* directory, char (&folder)[kNativePathSize],
+                         std::size_t* folderLength)
+{
+    if (!NativePath(directory, folder, sizeof folder) || !MakeDirectories(folder))
+        return false;
+    std::size_t length = std::strlen(folder);
+    while (length > 1 && folder[length - 1] == '/')
+        folder[--length] = '\0';
+    *folderLength = length;
+    return true;
 }
+
+void JoinUniquePath(const char* folder, std::size_t folderLength, const char* name,
+                    char (&path)[kNativePathSize])
+{
+    // Composed by hand: the lengths were checked, and snprintf's truncation warning cannot see
+    // that check.
+    const std::size_t length = std::strlen(name);
+    std::memcpy(path, folder, folderLength);
+    path[folderLength] = '/';
+    std::memcpy(path + folderLength + 1, name, length + 1);
+}
+
+int CreateNewFile(const char* path, int flags)
+{
+    return open(path, flags | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+}
+
+bool NameWorthRetrying(const char*)
+{
+    return errno == EEXIST || errno == EINTR;
+}
+
+std::FILE* StreamOnNewFile(int fd, const char* mode, const char* path)
+{
+    std::FILE* stream = fdopen(fd, mode);
+    if (stream == nullptr)
+    {
+        const int saved = errno;
+        close(fd);
+        unlink(path);
+        errno = saved;
+    }
+    return stream;
+}
+
+} // namespace genplot::detail

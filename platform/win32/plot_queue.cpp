@@ -194,67 +194,49 @@ int AppendRecord(int fd, const unsigned char* bytes, std::size_t size)
     return result;
 }
 
-} // namespace genplot::detail
-
-std::FILE* CreateUniqueFileName(const char* directory, const char* extension, const char* tag,
-                                char* nameOut, const char* mode)
+bool PrepareUniqueFolder(const char* directory, char (&folder)[kNativePathSize],
+                         std::size_t* folderLength)
 {
-    if (nameOut == nullptr)
-        return nullptr;
-    nameOut[0] = '\0';
-    int flags = 0;
-    std::size_t extensionLength = 0;
-    std::size_t nameLength = 0;
-    if (!genplot::detail::CheckUniqueNameRequest(tag, extension, mode, &flags, &extensionLength,
-                                                 &nameLength))
-        return nullptr;
-
-    char folder[genplot::detail::kNativePathSize];
-    if (!genplot::detail::NativePath(directory, folder, sizeof folder) ||
-        !genplot::detail::MakeDirectories(folder))
-        return nullptr;
+    if (!NativePath(directory, folder, sizeof folder) || !MakeDirectories(folder))
+        return false;
     // "c:\userroot\devq\plotter\" and "c:\userroot\devq\plotter" name one folder; the root
     // "c:\" keeps its separator.
-    std::size_t folderLength = std::strlen(folder);
-    while (folderLength > 1 && IsSeparator(folder[folderLength - 1]) &&
-           folder[folderLength - 2] != ':')
-        folder[--folderLength] = '\0';
-    const bool needsSeparator = !IsSeparator(folder[folderLength - 1]);
-    if (folderLength + 1 + nameLength >= sizeof folder)
-    {
-        errno = ENAMETOOLONG;
-        return nullptr;
-    }
-
-    // _O_EXCL (CREATE_NEW underneath) makes the file system the arbiter: of two callers that
-    // pick the same name, one creates it and the other gets EEXIST and tries again.
-    constexpr int kAttempts = 1000;
-    for (int attempt = 0; attempt < kAttempts; ++attempt)
-    {
-        char name[kQueueFileNameMax + 1];
-        genplot::detail::CandidateName(tag, extension, extensionLength, name);
-        char path[genplot::detail::kNativePathSize];
-        std::snprintf(path, sizeof path, "%s%s%s", folder, needsSeparator ? "\\" : "", name);
-
-        const int fd = _open(path, flags | _O_CREAT | _O_EXCL | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
-        if (fd < 0)
-        {
-            if (errno == EEXIST || (errno == EACCES && NameIsTaken(path)))
-                continue;
-            return nullptr;
-        }
-        std::FILE* stream = _fdopen(fd, mode);
-        if (stream == nullptr)
-        {
-            const int saved = errno;
-            _close(fd);
-            _unlink(path);
-            errno = saved;
-            return nullptr;
-        }
-        std::memcpy(nameOut, name, std::strlen(name) + 1);
-        return stream;
-    }
-    errno = EEXIST;
-    return nullptr;
+    std::size_t length = std::strlen(folder);
+    while (length > 1 && IsSeparator(folder[length - 1]) && folder[length - 2] != ':')
+        folder[--length] = '\0';
+    *folderLength = length;
+    return true;
 }
+
+void JoinUniquePath(const char* folder, std::size_t folderLength, const char* name,
+                    char (&path)[kNativePathSize])
+{
+    const bool needsSeparator = !IsSeparator(folder[folderLength - 1]);
+    std::snprintf(path, sizeof path, "%s%s%s", folder, needsSeparator ? "\\" : "", name);
+}
+
+// _O_EXCL is CREATE_NEW underneath.
+int CreateNewFile(const char* path, int flags)
+{
+    return _open(path, flags | _O_CREAT | _O_EXCL | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+}
+
+bool NameWorthRetrying(const char* path)
+{
+    return errno == EEXIST || (errno == EACCES && NameIsTaken(path));
+}
+
+std::FILE* StreamOnNewFile(int fd, const char* mode, const char* path)
+{
+    std::FILE* stream = _fdopen(fd, mode);
+    if (stream == nullptr)
+    {
+        const int saved = errno;
+        _close(fd);
+        _unlink(path);
+        errno = saved;
+    }
+    return stream;
+}
+
+} // namespace genplot::detail
