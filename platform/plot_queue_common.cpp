@@ -88,6 +88,25 @@ void CandidateName(const char* tag, const char* extension, std::size_t extension
 
 } // namespace
 
+CPlotterQueue::CPlotterQueue(const char* queueFile, int createMode)
+{
+    char native[genplot::detail::kNativePathSize];
+    if (!genplot::detail::NativePath(queueFile, native, sizeof native))
+    {
+        responseState = -ENOENT;
+        return;
+    }
+    fd_ = genplot::detail::OpenQueueFile(native, createMode == 1);
+    if (fd_ < 0)
+        responseState = errno != 0 ? -errno : -EIO;
+}
+
+CPlotterQueue::~CPlotterQueue()
+{
+    if (fd_ >= 0)
+        genplot::detail::CloseQueueFile(fd_);
+}
+
 int CPlotterQueue::MsgSubmitMedia(tag_ti_namelist_both* record)
 {
     if (record == nullptr)

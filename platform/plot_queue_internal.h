@@ -19,6 +19,13 @@ namespace genplot::detail
 /// plot_queue.h); `out` holds kQueueRecordSize bytes.
 void PutSubmission(const tag_ti_namelist_both& record, unsigned char* out);
 
+/// Opens the queue file `native` for appending, created when missing if `create`: a
+/// descriptor, or -1 with errno set (0 when the system gave no reason). Supplied by the back end.
+int OpenQueueFile(const char* native, bool create);
+
+/// Closes a descriptor OpenQueueFile gave. Supplied by the back end.
+void CloseQueueFile(int fd);
+
 /// Appends the `size` bytes of one record to the queue file open on `fd`, under the queue's
 /// exclusive lock; a failed write leaves the file as it was. 0, or a negative errno value.
 /// Supplied by the back end.

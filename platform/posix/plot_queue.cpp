@@ -53,6 +53,16 @@ bool WriteAll(int fd, const unsigned char* bytes, std::size_t size)
 namespace genplot::detail
 {
 
+int OpenQueueFile(const char* native, bool create)
+{
+    return open(native, O_WRONLY | O_APPEND | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
+}
+
+void CloseQueueFile(int fd)
+{
+    close(fd);
+}
+
 int AppendRecord(int fd, const unsigned char* bytes, std::size_t size)
 {
     const int locked = LockExclusive(fd);
@@ -111,31 +121,6 @@ bool IsPlainName(const char* text)
 {
     return std::strchr(text, '/') == nullptr && std::strchr(text, '\\') == nullptr;
 }
-
-} // namespace genplot::detail
-
-CPlotterQueue::CPlotterQueue(const char* queueFile, int createMode)
-{
-    char native[genplot::detail::kNativePathSize];
-    if (!genplot::detail::NativePath(queueFile, native, sizeof native))
-    {
-        responseState = -ENOENT;
-        return;
-    }
-    const int flags = O_WRONLY | O_APPEND | O_CLOEXEC | (createMode == 1 ? O_CREAT : 0);
-    fd_ = open(native, flags, 0666);
-    if (fd_ < 0)
-        responseState = errno != 0 ? -errno : -EIO;
-}
-
-CPlotterQueue::~CPlotterQueue()
-{
-    if (fd_ >= 0)
-        close(fd_);
-}
-
-namespace genplot::detail
-{
 
 bool PrepareUniqueFolder(const char* directory, char (&folder)[kNativePathSize],
                          std::size_t* folderLength)

@@ -143,30 +143,20 @@ bool NameIsTaken(const char* path)
 
 } // namespace
 
-CPlotterQueue::CPlotterQueue(const char* queueFile, int createMode)
-{
-    char native[genplot::detail::kNativePathSize];
-    if (!genplot::detail::NativePath(queueFile, native, sizeof native))
-    {
-        responseState = -ENOENT;
-        return;
-    }
-    const int flags =
-        _O_WRONLY | _O_APPEND | _O_BINARY | _O_NOINHERIT | (createMode == 1 ? _O_CREAT : 0);
-    errno = 0;
-    fd_ = _open(native, flags, _S_IREAD | _S_IWRITE);
-    if (fd_ < 0)
-        responseState = errno != 0 ? -errno : -EIO;
-}
-
-CPlotterQueue::~CPlotterQueue()
-{
-    if (fd_ >= 0)
-        _close(fd_);
-}
-
 namespace genplot::detail
 {
+
+int OpenQueueFile(const char* native, bool create)
+{
+    const int flags = _O_WRONLY | _O_APPEND | _O_BINARY | _O_NOINHERIT | (create ? _O_CREAT : 0);
+    errno = 0;
+    return _open(native, flags, _S_IREAD | _S_IWRITE);
+}
+
+void CloseQueueFile(int fd)
+{
+    _close(fd);
+}
 
 int AppendRecord(int fd, const unsigned char* bytes, std::size_t size)
 {
