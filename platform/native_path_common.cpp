@@ -7,6 +7,20 @@
 namespace genplot::detail
 {
 
+bool CopyPathUnchanged(const char* hostPath, char* out, std::size_t outSize)
+{
+    if (outSize == 0)
+        return false;
+    out[0] = '\0';
+    if (hostPath == nullptr)
+        return false;
+    const std::size_t length = std::strlen(hostPath);
+    if (length >= outSize)
+        return false;
+    std::memcpy(out, hostPath, length + 1);
+    return true;
+}
+
 std::FILE* OpenHostFile(const char* hostPath, const char* mode)
 {
     char native[kNativePathSize];

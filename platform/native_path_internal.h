@@ -37,6 +37,11 @@ std::FILE* OpenOutputFile(const char* hostPath, std::FILE* input);
 /// directory exists afterwards.
 bool MakeDirectories(const char* nativeDir);
 
+/// The part of NativePath for a path that needs no mapping: copies `hostPath` into `out`
+/// (`outSize` bytes, NUL included) as it is. False, with `out` empty where it has room, when
+/// `hostPath` is null or does not fit.
+bool CopyPathUnchanged(const char* hostPath, char* out, std::size_t outSize);
+
 /// Copies `nativeDir` into `path` for MakeDirectories to cut at each separator, and sets
 /// `*length` to its length. False when `nativeDir` is null, empty or does not fit.
 bool CopyDirectoryPath(const char* nativeDir, char (&path)[kNativePathSize], std::size_t* length);

@@ -89,21 +89,13 @@ bool SameFile(const struct stat& a, const struct stat& b)
 
 bool NativePath(const char* hostPath, char* out, std::size_t outSize)
 {
+    if (hostPath == nullptr || !(IsDriveLetter(hostPath[0]) && hostPath[1] == ':'))
+        return CopyPathUnchanged(hostPath, out, outSize);
     if (outSize == 0)
         return false;
     out[0] = '\0';
-    if (hostPath == nullptr)
-        return false;
 
     std::size_t used = 0;
-    if (!(IsDriveLetter(hostPath[0]) && hostPath[1] == ':'))
-    {
-        if (Append(out, outSize, &used, hostPath))
-            return true;
-        out[0] = '\0';
-        return false;
-    }
-
     const char* rest = hostPath + 2;
     bool fits = DriveFolder(hostPath[0], out, outSize, &used);
     if (fits && rest[0] != '\\' && rest[0] != '/' && rest[0] != '\0')

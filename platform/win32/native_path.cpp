@@ -82,16 +82,7 @@ bool SameFile(const FileIdentity& a, const FileIdentity& b)
 
 bool NativePath(const char* hostPath, char* out, std::size_t outSize)
 {
-    if (outSize == 0)
-        return false;
-    out[0] = '\0';
-    if (hostPath == nullptr)
-        return false;
-    const std::size_t length = std::strlen(hostPath);
-    if (length >= outSize)
-        return false;
-    std::memcpy(out, hostPath, length + 1);
-    return true;
+    return CopyPathUnchanged(hostPath, out, outSize);
 }
 
 std::FILE* OpenOutputFile(const char* hostPath, std::FILE* input)
