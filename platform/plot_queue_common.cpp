@@ -38,6 +38,27 @@ void PutSubmission(const tag_ti_namelist_both& record, unsigned char* out)
     std::memcpy(out + 65, record.reserved65, sizeof record.reserved65);
 }
 
+bool ModeOpenFlags(const char* mode, const OpenFlagValues& values, int* flags)
+{
+    if (mode == nullptr)
+        return false;
+    const bool update = std::strchr(mode, '+') != nullptr;
+    switch (mode[0])
+    {
+    case 'r':
+        *flags = update ? values.readWrite : values.readOnly;
+        return true;
+    case 'w':
+        *flags = update ? values.readWrite : values.writeOnly;
+        return true;
+    case 'a':
+        *flags = (update ? values.readWrite : values.writeOnly) | values.append;
+        return true;
+    default:
+        return false;
+    }
+}
+
 std::uint32_t NextCandidate()
 {
     static std::atomic<std::uint64_t> counter{0};

@@ -39,6 +39,19 @@ std::uint64_t CandidateSeed();
 /// in the process id and the clock only keeps two busy submitters from colliding often.
 std::uint32_t NextCandidate();
 
+/// The values of the back end's open flags that an fopen mode chooses between.
+struct OpenFlagValues
+{
+    int readOnly;
+    int writeOnly;
+    int readWrite;
+    int append;
+};
+
+/// The open flags for an fopen mode ("r", "w", "a", each with or without "+") out of `values`;
+/// false, leaving `*flags` alone, for a mode fopen would refuse.
+bool ModeOpenFlags(const char* mode, const OpenFlagValues& values, int* flags);
+
 /// Flags for the back end's open call that match an fopen mode; false for a mode fopen would
 /// refuse. Supplied by the back end.
 bool OpenFlags(const char* mode, int* flags);

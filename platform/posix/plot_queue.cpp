@@ -98,23 +98,7 @@ std::uint64_t CandidateSeed()
 // open() flags for an fopen mode; false for a mode fopen would refuse.
 bool OpenFlags(const char* mode, int* flags)
 {
-    if (mode == nullptr)
-        return false;
-    const bool update = std::strchr(mode, '+') != nullptr;
-    switch (mode[0])
-    {
-    case 'r':
-        *flags = update ? O_RDWR : O_RDONLY;
-        return true;
-    case 'w':
-        *flags = update ? O_RDWR : O_WRONLY;
-        return true;
-    case 'a':
-        *flags = (update ? O_RDWR : O_WRONLY) | O_APPEND;
-        return true;
-    default:
-        return false;
-    }
+    return ModeOpenFlags(mode, {O_RDONLY, O_WRONLY, O_RDWR, O_APPEND}, flags);
 }
 
 bool IsPlainName(const char* text)

@@ -96,24 +96,10 @@ std::uint64_t CandidateSeed()
 // mode says, so the stream _fdopen makes behaves as fopen's would.
 bool OpenFlags(const char* mode, int* flags)
 {
-    if (mode == nullptr)
+    if (!ModeOpenFlags(mode, {_O_RDONLY, _O_WRONLY, _O_RDWR, _O_APPEND}, flags))
         return false;
-    const bool update = std::strchr(mode, '+') != nullptr;
-    const int translation = std::strchr(mode, 'b') != nullptr ? _O_BINARY : _O_TEXT;
-    switch (mode[0])
-    {
-    case 'r':
-        *flags = (update ? _O_RDWR : _O_RDONLY) | translation;
-        return true;
-    case 'w':
-        *flags = (update ? _O_RDWR : _O_WRONLY) | translation;
-        return true;
-    case 'a':
-        *flags = (update ? _O_RDWR : _O_WRONLY) | _O_APPEND | translation;
-        return true;
-    default:
-        return false;
-    }
+    *flags |= std::strchr(mode, 'b') != nullptr ? _O_BINARY : _O_TEXT;
+    return true;
 }
 
 bool IsPlainName(const char* text)
