@@ -85,5 +85,29 @@ write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/genplotConfigVersio
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/genplotConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/genplotConfigVersion.cmake
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/genplot)
+
+# pkg-config: the prefix is found from where the file lies (${pcfiledir}), so a copy installed
+# with `cmake --install --prefix`, DESTDIR or moved as a whole still names its own headers and
+# library. Folders given as absolute paths stay as given.
+set(genplot_pc_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+if(IS_ABSOLUTE ${genplot_pc_dir})
+    set(GENPLOT_PC_PREFIX ${CMAKE_INSTALL_PREFIX})
+else()
+    file(RELATIVE_PATH genplot_pc_up /genplot_root/${genplot_pc_dir} /genplot_root)
+    string(REGEX REPLACE "/$" "" genplot_pc_up ${genplot_pc_up})
+    set(GENPLOT_PC_PREFIX "\${pcfiledir}/${genplot_pc_up}")
+endif()
+foreach(kind LIBDIR INCLUDEDIR)
+    if(IS_ABSOLUTE ${CMAKE_INSTALL_${kind}})
+        set(GENPLOT_PC_${kind} ${CMAKE_INSTALL_${kind}})
+    else()
+        set(GENPLOT_PC_${kind} "\${prefix}/${CMAKE_INSTALL_${kind}}")
+    endif()
+endforeach()
+# Consumers of the shared library import its interface; a static one needs no marker.
+set(GENPLOT_PC_DEFINES "")
+if(BUILD_SHARED_LIBS)
+    set(GENPLOT_PC_DEFINES " -DGENPLOT_SHARED")
+endif()
 configure_file(cmake/genplot.pc.in ${CMAKE_CURRENT_BINARY_DIR}/genplot.pc @ONLY)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/genplot.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/genplot.pc DESTINATION ${genplot_pc_dir})
