@@ -310,6 +310,16 @@ TEST(HpglImportTest, EncodedPolylineMovesAndDraws)
     EXPECT_EQ(lines[0].points, (Points{{3, 3}, {6, 6}, {10, 10}}));
 }
 
+TEST(HpglImportTest, EncodedPolylineWithAnOverlongNumberIsSkipped)
+{
+    // The second pair's x has a seventh digit: the whole PE command is dropped and reported,
+    // and the commands after it run as usual.
+    const Imported imported = Import("PU100,100;PE<=\xC5\xC5=??????\xC5\xC5;PA10,10;PD20,20;PU;");
+    ASSERT_EQ(imported.lines.size(), 1u);
+    EXPECT_EQ(imported.lines[0].points, (Points{{10, 10}, {20, 20}}));
+    EXPECT_EQ(imported.report.damagedEncoded, 1u);
+}
+
 TEST(HpglImportTest, PageEndsStrokesAndBeginPlotResets)
 {
     const auto lines = Import("SP2;PU0,0;PD10,0;PG;PD20,0;PU;").lines;
