@@ -1,4 +1,4 @@
-#include "tools/genplot/hpgl_polyline_encoded.h"
+#include "hpgl/polyline_encoded.h"
 
 #include <algorithm>
 #include <cmath>

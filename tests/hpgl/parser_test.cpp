@@ -1,8 +1,8 @@
 // The HP-GL tokenizer, parameter reader and PE decoder on the forms real plotter files take.
 
-#include "tools/genplot/hpgl_parameters.h"
-#include "tools/genplot/hpgl_polyline_encoded.h"
-#include "tools/genplot/hpgl_tokenizer.h"
+#include "hpgl/parameters.h"
+#include "hpgl/polyline_encoded.h"
+#include "hpgl/tokenizer.h"
 
 #include <cmath>
 #include <string>
