@@ -8,23 +8,12 @@
 #include <cstring>
 #include <limits>
 
-// Record layouts written here (offsets within the record, record header included):
-//
-// Polyline record (0x0301), length 10 x n + 4:
-//   0  u16  type            4  u16  point-list tag 0x0100
-//   2  u16  length          6  u16  n
-//   8 + 10 i: i32 x, i32 y, u16 0
-//
-// Piece-table entry (20 bytes, inside the 0x0300 record):
-//   0  i32  box lowerLeft x     8  i32  box upperRight x    16  i32  recordOffset
-//   4  i32  box lowerLeft y    12  i32  box upperRight y
-//
-// Line-type record (0x0410), length 1:  4  u8  code (1 for line type 0, else 2)
+// One writer per record kind, each putting the fields of the layout table in
+// genplot/plot_file_format.h into a small buffer.
 
 namespace genplot::detail
 {
 
-static_assert(kPieceEntryRecordOffset + 4 == kPieceEntrySize);
 static_assert(RecordBuffer::kCapacity >= kRecordHeaderSize + kAnnotationFixedSize +
                                              kAnnotationDirectionSize + kAnnotationHeightSize +
                                              kMaxAnnotationText);
