@@ -88,10 +88,10 @@ bool FitsTheFormat(const CPlotInfo& plot)
     return pieceLabels <= static_cast<INT_PTR>(kMaxAnnotationsPerSection);
 }
 
-bool WritePenMode(std::FILE* file, const int* penTable, std::int32_t pen)
+void PutPenMode(RecordBuffer& out, const int* penTable, std::int32_t pen)
 {
     const bool on = penTable == nullptr || penTable[pen] != 0;
-    return WriteEmptyRecord(file, on ? RecordType::PenMode : RecordType::PenModeOff);
+    PutEmptyRecord(out, on ? RecordType::PenMode : RecordType::PenModeOff);
 }
 
 // The header fields that come from the plot: final in the header written first.
@@ -110,10 +110,10 @@ void TakePlotFields(std::uint8_t* header, const CPlotInfo& plot)
 class PlotFileWriter
 {
   public:
-    PlotFileWriter(CGenPlot& plotFile, std::FILE* file, const CPlotInfo& plot,
+    PlotFileWriter(std::uint8_t* header, std::FILE* file, const CPlotInfo& plot,
                    CProgressCtrl* progress, const int* cancelFlag, const int* penTable)
-        : plotFile_(plotFile), header_(plotFile.header), file_(file), plot_(plot),
-          progress_(progress), cancelFlag_(cancelFlag), penTable_(penTable),
+        : header_(header), file_(file), out_(file), plot_(plot), progress_(progress),
+          cancelFlag_(cancelFlag), penTable_(penTable),
           pieceCount_(GetU16(header_ + header::kPieceCount)),
           perPiece_(pieceCount_ > 0 ? kProgressSpan / pieceCount_ : 0.0)
     {
@@ -122,16 +122,16 @@ class PlotFileWriter
     /// The header record as the header stands (its first state), then the two markers.
     bool WriteHeaderRecord()
     {
-        RecordBuffer record(file_);
-        PutRecordHeader(record.Reserve(kRecordHeaderSize), RecordType::Header, kHeaderBodySize);
-        std::memcpy(record.Reserve(kHeaderBodySize), header_, kHeaderBodySize);
-        if (!Tell(file_, &headerBody_) || !record.Flush())
+        if (!TellFlushed(&headerBody_))
         {
             return false;
         }
         headerBody_ += kRecordHeaderSize;
-        return WriteEmptyRecord(file_, RecordType::Marker1) &&
-               WriteEmptyRecord(file_, RecordType::Marker2);
+        PutRecordHeader(out_.Reserve(kRecordHeaderSize), RecordType::Header, kHeaderBodySize);
+        std::memcpy(out_.Reserve(kHeaderBodySize), header_, kHeaderBodySize);
+        PutEmptyRecord(out_, RecordType::Marker1);
+        PutEmptyRecord(out_, RecordType::Marker2);
+        return true;
     }
 
     /// The piece-table record, every entry with recordOffset -1 until its section is written.
@@ -143,36 +143,54 @@ class PlotFileWriter
             return false;
         }
         PutSectionOffset(header_, header::kPieceTableSlot, offset);
-        if (!WritePieceTableHead(file_, pieceCount_) || !Tell(file_, &nextEntry_))
+        PutPieceTableHead(out_, pieceCount_);
+        if (!TellFlushed(&firstEntry_))
         {
             return false;
         }
         for (POSITION at = plot_.pieces.GetHeadPosition(); at != nullptr;)
         {
-            if (!WritePieceEntry(file_, PieceAt(plot_.pieces, at).box, kAbsentOffset))
-            {
-                return false;
-            }
+            PutPieceEntry(out_, PieceAt(plot_.pieces, at).box, kAbsentOffset);
         }
         return true;
     }
 
-    /// One section per piece, in piece-table order, each entry patched once its section is
-    /// written.
+    /// One section per piece, in piece-table order. Each entry gets its section's offset once
+    /// the section is written; the entries are patched a batch at a time, so the stream is
+    /// sought back once per batch rather than once per piece.
     bool WritePieceSections()
     {
-        for (POSITION at = plot_.pieces.GetHeadPosition(); at != nullptr;)
+        pendingFirst_ = plot_.pieces.GetHeadPosition();
+        for (POSITION at = pendingFirst_; at != nullptr;)
         {
             const CPerim& piece = PieceAt(plot_.pieces, at);
             std::int32_t start = 0;
-            if (!TellOffset(&start) || !WritePieceSection(piece) || !PatchPieceEntry(piece, start))
+            if (!TellOffset(&start))
             {
                 return false;
             }
+            pendingStarts_[pendingCount_++] = start;
+            const bool written = WritePieceSection(piece);
+            if (written && pendingCount_ == kPatchBatch && !PatchPieceEntries())
+            {
+                return false;
+            }
+            if (!written)
+            {
+                // A cancel leaves the file in its cancelled state: the entries of the pieces
+                // before this one patched, this one's and the later ones -1.
+                --pendingCount_;
+                PatchPieceEntries();
+                return false;
+            }
             ++piecesDone_;
+            if (!out_.Flush())
+            {
+                return false;
+            }
             SetProgress(progress_, piecesDone_ * perPiece_ + kProgressStart);
         }
-        return true;
+        return PatchPieceEntries();
     }
 
     /// Loose labels first, then every piece's labels in piece order. A section's offset is
@@ -181,23 +199,24 @@ class PlotFileWriter
     {
         long start = 0;
         std::uint16_t count = 0;
-        if (!Tell(file_, &start) || !WriteLabels(plot_.looseLabels, &count) ||
-            !CloseSection(start, count, header::kLooseAnnotationCount,
+        if (!TellFlushed(&start))
+        {
+            return false;
+        }
+        PutLabels(plot_.looseLabels, &count);
+        if (!CloseSection(start, count, header::kLooseAnnotationCount,
                           header::kLooseAnnotationSlot))
         {
             return false;
         }
         count = 0;
-        if (!Tell(file_, &start))
+        if (!TellFlushed(&start))
         {
             return false;
         }
         for (POSITION at = plot_.pieces.GetHeadPosition(); at != nullptr;)
         {
-            if (!WriteLabels(PieceAt(plot_.pieces, at).labels, &count))
-            {
-                return false;
-            }
+            PutLabels(PieceAt(plot_.pieces, at).labels, &count);
         }
         return CloseSection(start, count, header::kPieceAnnotationCount,
                             header::kPieceAnnotationSlot);
@@ -207,39 +226,49 @@ class PlotFileWriter
     /// stream is left just after the header body.
     bool WriteEndAndFinalHeader()
     {
-        if (!WriteEmptyRecord(file_, RecordType::End) || !SeekTo(file_, headerBody_) ||
-            !WriteRaw(file_, header_, kHeaderBodySize))
+        PutEmptyRecord(out_, RecordType::End);
+        if (!out_.Flush() || !SeekTo(file_, headerBody_))
         {
             return false;
         }
-        // The final header sits in the stream's buffer; pushing it out here lets a failure
-        // show in the result instead of only in the host's fclose.
-        return std::fflush(file_) == 0;
+        std::memcpy(out_.Reserve(kHeaderBodySize), header_, kHeaderBodySize);
+        // The final header would sit in the stream's buffer; pushing it out here lets a
+        // failure show in the result instead of only in the host's fclose.
+        return out_.Flush() && std::fflush(file_) == 0;
     }
 
   private:
+    // Pieces whose entries wait for their patch; a small fixed batch keeps the writer off the
+    // heap.
+    static constexpr int kPatchBatch = 64;
+
     static const CPerim& PieceAt(const CObList& pieces, POSITION& at)
     {
         return *static_cast<const CPerim*>(pieces.GetNext(at));
     }
 
+    // Positions are asked of the stream, so everything buffered goes to it first.
+    bool TellFlushed(long* position)
+    {
+        return out_.Flush() && Tell(file_, position);
+    }
+
     bool TellOffset(std::int32_t* offset)
     {
         long position = 0;
-        return Tell(file_, &position) && ToOffset(position, offset);
+        return TellFlushed(&position) && ToOffset(position, offset);
     }
 
     // Pen mode, line type and polyline of the outline, then of each non-perimeter line the
-    // records its pen and line type call for and its polyline, then the piece end.
+    // records its pen and line type call for and its polyline, then the piece end. The
+    // records of each line reach the stream before its progress is reported.
     bool WritePieceSection(const CPerim& piece)
     {
         std::uint8_t code = line_type_code(&piece.outline);
         std::int32_t currentPen = piece.outline.penNumber;
-        if (!WritePenMode(file_, penTable_, currentPen) || !WriteLineTypeRecord(file_, code) ||
-            !WritePolylineRecords(file_, piece.outline))
-        {
-            return false;
-        }
+        PutPenMode(out_, penTable_, currentPen);
+        PutLineTypeRecord(out_, code);
+        PutPolylineRecords(out_, piece.outline);
 
         const double perLine =
             perPiece_ / static_cast<double>(piece.nonPerimeterLines.GetCount() + 1);
@@ -251,21 +280,17 @@ class PlotFileWriter
             if (penTable_ != nullptr && line->penNumber != currentPen)
             {
                 currentPen = line->penNumber;
-                if (!WritePenMode(file_, penTable_, currentPen))
-                {
-                    return false;
-                }
+                PutPenMode(out_, penTable_, currentPen);
             }
             if (line_type_code(line) != code)
             {
                 code = line_type_code(line);
-                if (!WriteLineTypeRecord(file_, code))
-                {
-                    return false;
-                }
+                PutLineTypeRecord(out_, code);
             }
-            if (!WritePolylineRecords(file_, *line))
+            PutPolylineRecords(out_, *line);
+            if (!out_.Flush())
             {
+                failed_ = true;
                 return false;
             }
             SetProgress(progress_, i * perLine + piecesDone_ * perPiece_ + kProgressStart);
@@ -276,34 +301,49 @@ class PlotFileWriter
                 return false;
             }
         }
-        return WriteEmptyRecord(file_, RecordType::PieceEnd);
+        PutEmptyRecord(out_, RecordType::PieceEnd);
+        return true;
     }
 
-    // Rewrites the piece's entry with where its section starts, then comes back to the end.
-    bool PatchPieceEntry(const CPerim& piece, std::int32_t start)
+    // Rewrites the waiting entries with where their sections start, in one run, then comes
+    // back to the end.
+    bool PatchPieceEntries()
     {
+        if (failed_)
+        {
+            return false;
+        }
+        if (pendingCount_ == 0)
+        {
+            return true;
+        }
+        const long entry = firstEntry_ + static_cast<long>(kPieceEntrySize) * patchedCount_;
         long end = 0;
-        return Tell(file_, &end) && SeekTo(file_, nextEntry_) &&
-               WritePieceEntry(file_, piece.box, start) && Tell(file_, &nextEntry_) &&
-               SeekTo(file_, end);
+        if (!TellFlushed(&end) || !SeekTo(file_, entry))
+        {
+            return false;
+        }
+        for (int i = 0; i < pendingCount_; ++i)
+        {
+            PutPieceEntry(out_, PieceAt(plot_.pieces, pendingFirst_).box, pendingStarts_[i]);
+        }
+        patchedCount_ += pendingCount_;
+        pendingCount_ = 0;
+        return out_.Flush() && SeekTo(file_, end);
     }
 
-    bool WriteLabels(const CObList& labels, std::uint16_t* count)
+    void PutLabels(const CObList& labels, std::uint16_t* count)
     {
+        const std::int32_t defaultTextHeight = GetI32(header_ + header::kDefaultTextHeight);
         for (POSITION at = labels.GetHeadPosition(); at != nullptr;)
         {
             CObject* entry = labels.GetNext(at);
-            if (!IsWrittenLabel(entry))
+            if (IsWrittenLabel(entry))
             {
-                continue;
+                PutAnnotationRecord(out_, *static_cast<const CLabel*>(entry), defaultTextHeight);
+                ++*count;
             }
-            if (!plotFile_.write_annotation(static_cast<CLabel*>(entry), file_))
-            {
-                return false;
-            }
-            ++*count;
         }
-        return true;
     }
 
     bool CloseSection(long start, std::uint16_t count, std::uint32_t countField, std::uint32_t slot)
@@ -318,9 +358,9 @@ class PlotFileWriter
         return true;
     }
 
-    CGenPlot& plotFile_;
     std::uint8_t* header_;
     std::FILE* file_;
+    RecordBuffer out_;
     const CPlotInfo& plot_;
     CProgressCtrl* progress_;
     const int* cancelFlag_;
@@ -328,8 +368,14 @@ class PlotFileWriter
     const std::uint16_t pieceCount_;
     const double perPiece_;
     long headerBody_ = 0; // where the header body starts, for the final header
-    long nextEntry_ = 0;  // the piece-table entry of the next piece section
+    long firstEntry_ = 0; // where the piece table's entries start
     int piecesDone_ = 0;
+    bool failed_ = false; // a write was refused: nothing more, not even a patch
+    // The entries written with -1 and not yet patched: from the piece at pendingFirst_ on.
+    POSITION pendingFirst_ = nullptr;
+    int patchedCount_ = 0;
+    int pendingCount_ = 0;
+    std::int32_t pendingStarts_[kPatchBatch] = {};
 };
 
 } // namespace
@@ -394,7 +440,7 @@ int CGenPlot::write_plot_file(FILE* file, CPlotInfo* plotInfo, CPlotConfig*,
     // The file in its order. Every write, seek and position query is checked: on a full disk
     // or a failing stream the write stops at once with 0, so an incomplete file is never
     // reported as complete. A cancel also stops it with 0, in the middle of a piece section.
-    PlotFileWriter writer(*this, file, plot, progress, cancelFlag, penTable);
+    PlotFileWriter writer(header, file, plot, progress, cancelFlag, penTable);
     return writer.WriteHeaderRecord() && writer.WritePieceTable() && writer.WritePieceSections() &&
                    writer.WriteAnnotationSections() && writer.WriteEndAndFinalHeader()
                ? 1
@@ -403,64 +449,7 @@ int CGenPlot::write_plot_file(FILE* file, CPlotInfo* plotInfo, CPlotConfig*,
 
 int CGenPlot::write_annotation(CLabel* label, FILE* file)
 {
-    char text[kMaxAnnotationText + 1];
-    // At most the first 511 bytes of the text, up to its first NUL, and always a terminator.
-    const char* source = label->text.GetString();
-    std::size_t copied = 0;
-    while (copied < kMaxAnnotationText && source[copied] != '\0')
-    {
-        text[copied] = source[copied];
-        ++copied;
-    }
-    text[copied] = '\0';
-    const int textLength = clean_annotation_text(text);
-
-    std::uint8_t flags = 0;
-    std::uint32_t length = kAnnotationFixedSize + static_cast<std::uint32_t>(textLength);
-    const bool hasDirection =
-        label->directionX != kPlainDirectionX || label->directionY != kPlainDirectionY;
-    if (hasDirection)
-    {
-        flags |= kAnnotationHasDirection;
-        length += kAnnotationDirectionSize;
-    }
-    const bool hasHeight = label->textHeight != GetI32(header + header::kDefaultTextHeight);
-    if (hasHeight)
-    {
-        flags |= kAnnotationHasHeight;
-        length += kAnnotationHeightSize;
-    }
-
-    CBBox extent;
-    ComputeLabelExtent(label->position.x, label->position.y, label->directionX, label->directionY,
-                       label->justification, text, label->textHeight, &extent);
-
-    RecordBuffer record(file);
-    std::uint8_t* at = record.Reserve(kRecordHeaderSize + length);
-    PutRecordHeader(at, RecordType::Annotation, static_cast<std::uint16_t>(length));
-    std::uint8_t* fixed = at + kRecordHeaderSize;
-    std::memset(fixed, 0, kAnnotationFixedSize);
-    PutU16(fixed + annotation::kTextLength, static_cast<std::uint16_t>(textLength));
-    PutU8(fixed + annotation::kFlags, flags);
-    PutU8(fixed + annotation::kJustification, static_cast<std::uint8_t>(label->justification));
-    PutI32(fixed + annotation::kExtent, extent.lowerLeft.x);
-    PutI32(fixed + annotation::kExtent + 4, extent.lowerLeft.y);
-    PutI32(fixed + annotation::kExtent + 8, extent.upperRight.x);
-    PutI32(fixed + annotation::kExtent + 12, extent.upperRight.y);
-    PutI32(fixed + annotation::kPosition, label->position.x);
-    PutI32(fixed + annotation::kPosition + 4, label->position.y);
-    std::uint8_t* optional = fixed + kAnnotationFixedSize;
-    if (hasDirection)
-    {
-        PutI32(optional, label->directionX);
-        PutI32(optional + 4, label->directionY);
-        optional += kAnnotationDirectionSize;
-    }
-    if (hasHeight)
-    {
-        PutI32(optional, label->textHeight);
-        optional += kAnnotationHeightSize;
-    }
-    std::memcpy(optional, text, static_cast<std::size_t>(textLength));
-    return record.Flush() ? 1 : 0;
+    RecordBuffer out(file);
+    PutAnnotationRecord(out, *label, GetI32(header + header::kDefaultTextHeight));
+    return out.Flush() ? 1 : 0;
 }
