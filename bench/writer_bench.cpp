@@ -203,6 +203,53 @@ void BM_FloorPackedFlatFwrite(benchmark::State& state)
     FloorPackedFwrite(state, &flat);
 }
 
+// The lowest floor: the file's records already encoded, in one flat byte array, handed to the
+// stream one fwrite per record. Only the stream's own cost is left.
+void BM_FloorRecordsFwrite(benchmark::State& state)
+{
+    bool nullDevice = state.range(0) != 0;
+    CPlotInfo& plot = FinalisedStandardPlot();
+    if (!FloorMatchesWriter())
+        state.SkipWithError("the packed floor and CGenPlot disagree: fix one before timing");
+    std::vector<unsigned char> records;
+    {
+        std::string encoded = ScratchFolder() + "/records.gpf";
+        std::FILE* file = std::fopen(encoded.c_str(), "wb");
+        if (file != nullptr)
+        {
+            WritePackedFloor(file, plot, kSourceName, WriterConfig());
+            std::fclose(file);
+        }
+        records = ReadAll(encoded);
+        std::remove(encoded.c_str());
+    }
+    std::string path = Target(nullDevice, "records.gpf");
+    StageClock clock;
+    for (auto _ : state)
+    {
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        if (file == nullptr)
+        {
+            state.SkipWithError("cannot open the output");
+            break;
+        }
+        clock.Start();
+        // Every record is its 4-byte header and the payload length the header gives.
+        for (std::size_t at = 0; at + 4 <= records.size();)
+        {
+            std::size_t size =
+                4 + (records[at + 2] | static_cast<std::size_t>(records[at + 3]) << 8);
+            std::fwrite(records.data() + at, 1, size, file);
+            at += size;
+        }
+        std::fclose(file);
+        state.SetIterationTime(clock.Stop());
+    }
+    SetPointRate(state, static_cast<double>(WrittenPoints(plot)));
+    if (!nullDevice)
+        std::remove(path.c_str());
+}
+
 #if defined(GENPLOT_BENCH_HAVE_LIBPLOT)
 // libplot drawing every polyline the writer writes (outline and lines of every piece), in
 // the same order, as move + cont ... + endpath, into the output stream.
@@ -270,6 +317,12 @@ BENCHMARK_CAPTURE(BM_LibplotDriver, hpgl, "hpgl")->UseManualTime()->Unit(benchma
 BENCHMARK(BM_Writer)->ArgName("null")->Arg(0)->Arg(1)->UseManualTime()->Unit(
     benchmark::kMillisecond);
 BENCHMARK(BM_FloorPackedFwrite)
+    ->ArgName("null")
+    ->Arg(0)
+    ->Arg(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FloorRecordsFwrite)
     ->ArgName("null")
     ->Arg(0)
     ->Arg(1)
