@@ -10,11 +10,8 @@
 #include <cstring>
 #include <vector>
 
-// Layout (all little-endian, packed):
-//   0  header record 0xEFBE, 140-byte body     152  piece table 0x0300, 20 bytes per piece
-// 144  marker 0x01FF                           then per piece: pen 0x0400, line type 0x0410,
-// 148  marker 0x02FF                                outline 0x0301, lines, piece end 0x03FF
-// then the loose and the piece annotations (0x0500), and the end record 0xFFFF.
+// Encoded from the layout table in genplot/plot_file_format.h, with literal values rather than
+// the library's constants, so a slip in one shows as a difference from the other.
 
 namespace genplot::bench
 {
