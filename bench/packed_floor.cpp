@@ -10,11 +10,8 @@
 #include <cstring>
 #include <vector>
 
-// Layout (all little-endian, packed):
-//   0  header record 0xEFBE, 140-byte body     152  piece table 0x0300, 20 bytes per piece
-// 144  marker 0x01FF                           then per piece: pen 0x0400, line type 0x0410,
-// 148  marker 0x02FF                                outline 0x0301, lines, piece end 0x03FF
-// then the loose and the piece annotations (0x0500), and the end record 0xFFFF.
+// Encoded from the layout table in genplot/plot_file_format.h, with literal values rather than
+// the library's constants, so a slip in one shows as a difference from the other.
 
 namespace genplot::bench
 {
@@ -151,6 +148,24 @@ class Encoder
         }
         Put(r, static_cast<std::size_t>(p - r));
     }
+    // The same record from `count` points at `xy` (x, y pairs).
+    void Polyline(const std::int32_t* xy, std::size_t count)
+    {
+        std::uint32_t n = static_cast<std::uint32_t>(count);
+        std::uint8_t* r = buffer_.data();
+        U16(r, 0x0301);
+        U16(r + 2, 10 * n + 4);
+        U16(r + 4, 0x0100);
+        U16(r + 6, n);
+        std::uint8_t* p = r + 8;
+        for (std::size_t i = 0; i < count; ++i, p += 10)
+        {
+            I32(p, xy[2 * i]);
+            I32(p + 4, xy[2 * i + 1]);
+            U16(p + 8, 0);
+        }
+        Put(r, static_cast<std::size_t>(p - r));
+    }
     std::uint8_t* Scratch()
     {
         return buffer_.data();
@@ -183,11 +198,59 @@ std::uint32_t SectionSize(const CPerim& piece)
     return size;
 }
 
+// Polylines in file order, from the lists or from their flat copy.
+class PolylineSource
+{
+  public:
+    explicit PolylineSource(const FlatPoints* flat) : flat_(flat)
+    {
+    }
+    void Write(Encoder& out, const CLineSeg& line)
+    {
+        if (flat_ == nullptr)
+        {
+            out.Polyline(line);
+            return;
+        }
+        const std::size_t end = flat_->ends[line_++];
+        out.Polyline(flat_->xy.data() + start_, (end - start_) / 2);
+        start_ = end;
+    }
+
+  private:
+    const FlatPoints* flat_;
+    std::size_t line_ = 0;
+    std::size_t start_ = 0;
+};
+
 } // namespace
 
-std::uint64_t WritePackedFloor(std::FILE* file, const CPlotInfo& plot, const char* sourceName,
-                               const CPlotConfig& config)
+FlatPoints FlattenPoints(const CPlotInfo& plot)
 {
+    FlatPoints flat;
+    auto add = [&flat](const CLineSeg& line) {
+        for (POSITION position = line.GetHeadPosition(); position != nullptr;)
+        {
+            const CCoord* point = line.GetNextPoint(position);
+            flat.xy.push_back(point->x);
+            flat.xy.push_back(point->y);
+        }
+        flat.ends.push_back(flat.xy.size());
+    };
+    for (POSITION position = plot.pieces.GetHeadPosition(); position != nullptr;)
+    {
+        const auto* piece = static_cast<const CPerim*>(plot.pieces.GetNext(position));
+        add(piece->outline);
+        for (POSITION at = piece->nonPerimeterLines.GetHeadPosition(); at != nullptr;)
+            add(*static_cast<const CLineSeg*>(piece->nonPerimeterLines.GetNext(at)));
+    }
+    return flat;
+}
+
+std::uint64_t WritePackedFloor(std::FILE* file, const CPlotInfo& plot, const char* sourceName,
+                               const CPlotConfig& config, const FlatPoints* flat)
+{
+    PolylineSource polylines(flat);
     Encoder out(file);
     const std::int32_t defaultHeight = plot.defaultTextHeight;
 
@@ -275,7 +338,7 @@ std::uint64_t WritePackedFloor(std::FILE* file, const CPlotInfo& plot, const cha
         std::uint8_t code = Code(piece->outline);
         out.Empty(0x0400);
         out.LineType(code);
-        out.Polyline(piece->outline);
+        polylines.Write(out, piece->outline);
         for (POSITION at2 = piece->nonPerimeterLines.GetHeadPosition(); at2 != nullptr;)
         {
             const auto* line = static_cast<const CLineSeg*>(piece->nonPerimeterLines.GetNext(at2));
@@ -284,7 +347,7 @@ std::uint64_t WritePackedFloor(std::FILE* file, const CPlotInfo& plot, const cha
                 code = Code(*line);
                 out.LineType(code);
             }
-            out.Polyline(*line);
+            polylines.Write(out, *line);
         }
         out.Empty(0x03FF);
     }

@@ -1,5 +1,6 @@
-// The writer against its floor (the same bytes, one fwrite per record, offsets known in
-// advance) and against GNU libplot writing the same polylines.
+// The writer against its floors (the same bytes, one fwrite per record, offsets known in
+// advance; the points walked from the plot's lists, or taken from one flat array) and against
+// GNU libplot writing the same polylines.
 
 #include "bench/bench_support.h"
 #include "bench/packed_floor.h"
@@ -93,13 +94,19 @@ bool FloorMatchesWriter()
         int result = file != nullptr ? WriteWithCGenPlot(file, plot, host) : 0;
         if (file != nullptr)
             std::fclose(file);
-        file = std::fopen(floor.c_str(), "wb");
-        if (file != nullptr)
+        const std::vector<unsigned char> written = ReadAll(ours);
+        bool same = result == 1;
+        const FlatPoints flat = FlattenPoints(plot);
+        for (const FlatPoints* points : {static_cast<const FlatPoints*>(nullptr), &flat})
         {
-            WritePackedFloor(file, plot, kSourceName, WriterConfig());
-            std::fclose(file);
+            file = std::fopen(floor.c_str(), "wb");
+            if (file != nullptr)
+            {
+                WritePackedFloor(file, plot, kSourceName, WriterConfig(), points);
+                std::fclose(file);
+            }
+            same = same && ReadAll(floor) == written;
         }
-        bool same = result == 1 && ReadAll(ours) == ReadAll(floor);
         std::remove(ours.c_str());
         std::remove(floor.c_str());
         return same;
@@ -153,13 +160,15 @@ void BM_Writer(benchmark::State& state)
         std::remove(path.c_str());
 }
 
-void BM_FloorPackedFwrite(benchmark::State& state)
+// The floor, walking the plot's lists (`flat` null) or taking the points from one flat array
+// made before the timing starts.
+void FloorPackedFwrite(benchmark::State& state, const FlatPoints* flat)
 {
     bool nullDevice = state.range(0) != 0;
     CPlotInfo& plot = FinalisedStandardPlot();
     if (!FloorMatchesWriter())
         state.SkipWithError("the packed floor and CGenPlot disagree: fix one before timing");
-    std::string path = Target(nullDevice, "floor.gpf");
+    std::string path = Target(nullDevice, flat != nullptr ? "flat-floor.gpf" : "floor.gpf");
     StageClock clock;
     std::uint64_t bytes = 0;
     CPlotConfig config = WriterConfig();
@@ -172,13 +181,71 @@ void BM_FloorPackedFwrite(benchmark::State& state)
             break;
         }
         clock.Start();
-        bytes = WritePackedFloor(file, plot, kSourceName, config);
+        bytes = WritePackedFloor(file, plot, kSourceName, config, flat);
         std::fclose(file);
         state.SetIterationTime(clock.Stop());
     }
     std::uint64_t points = WrittenPoints(plot);
     SetPointRate(state, static_cast<double>(points));
     state.counters["bytes_per_point"] = static_cast<double>(bytes) / static_cast<double>(points);
+    if (!nullDevice)
+        std::remove(path.c_str());
+}
+
+void BM_FloorPackedFwrite(benchmark::State& state)
+{
+    FloorPackedFwrite(state, nullptr);
+}
+
+void BM_FloorPackedFlatFwrite(benchmark::State& state)
+{
+    const FlatPoints flat = FlattenPoints(FinalisedStandardPlot());
+    FloorPackedFwrite(state, &flat);
+}
+
+// The lowest floor: the file's records already encoded, in one flat byte array, handed to the
+// stream one fwrite per record. Only the stream's own cost is left.
+void BM_FloorRecordsFwrite(benchmark::State& state)
+{
+    bool nullDevice = state.range(0) != 0;
+    CPlotInfo& plot = FinalisedStandardPlot();
+    if (!FloorMatchesWriter())
+        state.SkipWithError("the packed floor and CGenPlot disagree: fix one before timing");
+    std::vector<unsigned char> records;
+    {
+        std::string encoded = ScratchFolder() + "/records.gpf";
+        std::FILE* file = std::fopen(encoded.c_str(), "wb");
+        if (file != nullptr)
+        {
+            WritePackedFloor(file, plot, kSourceName, WriterConfig());
+            std::fclose(file);
+        }
+        records = ReadAll(encoded);
+        std::remove(encoded.c_str());
+    }
+    std::string path = Target(nullDevice, "records.gpf");
+    StageClock clock;
+    for (auto _ : state)
+    {
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        if (file == nullptr)
+        {
+            state.SkipWithError("cannot open the output");
+            break;
+        }
+        clock.Start();
+        // Every record is its 4-byte header and the payload length the header gives.
+        for (std::size_t at = 0; at + 4 <= records.size();)
+        {
+            std::size_t size =
+                4 + (records[at + 2] | static_cast<std::size_t>(records[at + 3]) << 8);
+            std::fwrite(records.data() + at, 1, size, file);
+            at += size;
+        }
+        std::fclose(file);
+        state.SetIterationTime(clock.Stop());
+    }
+    SetPointRate(state, static_cast<double>(WrittenPoints(plot)));
     if (!nullDevice)
         std::remove(path.c_str());
 }
@@ -250,6 +317,18 @@ BENCHMARK_CAPTURE(BM_LibplotDriver, hpgl, "hpgl")->UseManualTime()->Unit(benchma
 BENCHMARK(BM_Writer)->ArgName("null")->Arg(0)->Arg(1)->UseManualTime()->Unit(
     benchmark::kMillisecond);
 BENCHMARK(BM_FloorPackedFwrite)
+    ->ArgName("null")
+    ->Arg(0)
+    ->Arg(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FloorRecordsFwrite)
+    ->ArgName("null")
+    ->Arg(0)
+    ->Arg(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FloorPackedFlatFwrite)
     ->ArgName("null")
     ->Arg(0)
     ->Arg(1)

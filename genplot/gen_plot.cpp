@@ -13,24 +13,8 @@
 
 #include <cstring>
 
-// Header body, as held in CGenPlot::header and written at file offset 4 (body offsets):
-//     0   8  magic "GENPTV1\0"           58  12  zero (never assigned)
-//     8  20  source name, NUL-padded     70 i32  defaultTextHeight
-//    28   1  0                           74 i32  0
-//    29   1  zero (never assigned)       78 i32  0
-//    30 u16  configFlag 0/1              82 5xi32 configValue2, 1, 3, 4, 5
-//    32 u16  0                          102 i32  0
-//    34 4xi32 extents                   106 i32  0
-//    50 u16  looseAnnotationCount       110   2  255, 255
-//    52 u16  pieceAnnotationCount       112 7xi32 section offsets; slots 2 (loose annotations),
-//    54 u16  pieceCount                           4 (piece table), 5 (piece annotations)
-//    56 u16  0                                    are set, the others stay -1
-//
-// Annotation record (0x0500), offsets within the payload:
-//     0 u16  textLength T            6 4xi32 extent lowerLeft x, y, upperRight x, y
-//     2  u8  flags 0x01 | 0x10      22 2xi32 position x, y
-//     3   2  0                      30 [2xi32 direction]  [i32 textHeight]  T text bytes
-//     5  u8  justification (low 8 bits)
+// The writer of the generic plot file; the layout is the table in genplot/plot_file_format.h.
+// CGenPlot::header holds the header body exactly as the file does (body offsets).
 
 using namespace genplot;
 using namespace genplot::detail;
@@ -104,11 +88,295 @@ bool FitsTheFormat(const CPlotInfo& plot)
     return pieceLabels <= static_cast<INT_PTR>(kMaxAnnotationsPerSection);
 }
 
-bool WritePenMode(std::FILE* file, const int* penTable, std::int32_t pen)
+void PutPenMode(RecordBuffer& out, const int* penTable, std::int32_t pen)
 {
     const bool on = penTable == nullptr || penTable[pen] != 0;
-    return WriteEmptyRecord(file, on ? RecordType::PenMode : RecordType::PenModeOff);
+    PutEmptyRecord(out, on ? RecordType::PenMode : RecordType::PenModeOff);
 }
+
+// The header fields that come from the plot: final in the header written first.
+void TakePlotFields(std::uint8_t* header, const CPlotInfo& plot)
+{
+    PutI32(header + header::kExtents, plot.extents.lowerLeft.x);
+    PutI32(header + header::kExtents + 4, plot.extents.lowerLeft.y);
+    PutI32(header + header::kExtents + 8, plot.extents.upperRight.x);
+    PutI32(header + header::kExtents + 12, plot.extents.upperRight.y);
+    PutI32(header + header::kDefaultTextHeight, plot.defaultTextHeight);
+    PutU16(header + header::kPieceCount, static_cast<std::uint16_t>(plot.pieces.GetCount()));
+}
+
+/// One write_plot_file call: a step per part of the file, each false when the write must stop
+/// (a refused byte, an offset past 32 bits, or a cancel).
+class PlotFileWriter
+{
+  public:
+    PlotFileWriter(std::uint8_t* header, std::FILE* file, const CPlotInfo& plot,
+                   CProgressCtrl* progress, const int* cancelFlag, const int* penTable)
+        : header_(header), file_(file), out_(file), plot_(plot), progress_(progress),
+          cancelFlag_(cancelFlag), penTable_(penTable),
+          pieceCount_(GetU16(header_ + header::kPieceCount)),
+          perPiece_(pieceCount_ > 0 ? kProgressSpan / pieceCount_ : 0.0)
+    {
+    }
+
+    /// The header record as the header stands (its first state), then the two markers.
+    bool WriteHeaderRecord()
+    {
+        if (!TellFlushed(&headerBody_))
+        {
+            return false;
+        }
+        headerBody_ += kRecordHeaderSize;
+        PutRecordHeader(out_.Reserve(kRecordHeaderSize), RecordType::Header, kHeaderBodySize);
+        std::memcpy(out_.Reserve(kHeaderBodySize), header_, kHeaderBodySize);
+        PutEmptyRecord(out_, RecordType::Marker1);
+        PutEmptyRecord(out_, RecordType::Marker2);
+        return true;
+    }
+
+    /// The piece-table record, every entry with recordOffset -1 until its section is written.
+    bool WritePieceTable()
+    {
+        std::int32_t offset = 0;
+        if (!TellOffset(&offset))
+        {
+            return false;
+        }
+        PutSectionOffset(header_, header::kPieceTableSlot, offset);
+        PutPieceTableHead(out_, pieceCount_);
+        if (!TellFlushed(&firstEntry_))
+        {
+            return false;
+        }
+        for (POSITION at = plot_.pieces.GetHeadPosition(); at != nullptr;)
+        {
+            PutPieceEntry(out_, PieceAt(plot_.pieces, at).box, kAbsentOffset);
+        }
+        return true;
+    }
+
+    /// One section per piece, in piece-table order. Each entry gets its section's offset once
+    /// the section is written; the entries are patched a batch at a time, so the stream is
+    /// sought back once per batch rather than once per piece.
+    bool WritePieceSections()
+    {
+        pendingFirst_ = plot_.pieces.GetHeadPosition();
+        for (POSITION at = pendingFirst_; at != nullptr;)
+        {
+            const CPerim& piece = PieceAt(plot_.pieces, at);
+            std::int32_t start = 0;
+            if (!TellOffset(&start))
+            {
+                return false;
+            }
+            pendingStarts_[pendingCount_++] = start;
+            const bool written = WritePieceSection(piece);
+            if (written && pendingCount_ == kPatchBatch && !PatchPieceEntries())
+            {
+                return false;
+            }
+            if (!written)
+            {
+                // A cancel leaves the file in its cancelled state: the entries of the pieces
+                // before this one patched, this one's and the later ones -1.
+                --pendingCount_;
+                PatchPieceEntries();
+                return false;
+            }
+            ++piecesDone_;
+            if (!out_.Flush())
+            {
+                return false;
+            }
+            SetProgress(progress_, piecesDone_ * perPiece_ + kProgressStart);
+        }
+        return PatchPieceEntries();
+    }
+
+    /// Loose labels first, then every piece's labels in piece order. A section's offset is
+    /// where its first record starts, -1 when it has none.
+    bool WriteAnnotationSections()
+    {
+        long start = 0;
+        std::uint16_t count = 0;
+        if (!TellFlushed(&start))
+        {
+            return false;
+        }
+        PutLabels(plot_.looseLabels, &count);
+        if (!CloseSection(start, count, header::kLooseAnnotationCount,
+                          header::kLooseAnnotationSlot))
+        {
+            return false;
+        }
+        count = 0;
+        if (!TellFlushed(&start))
+        {
+            return false;
+        }
+        for (POSITION at = plot_.pieces.GetHeadPosition(); at != nullptr;)
+        {
+            PutLabels(PieceAt(plot_.pieces, at).labels, &count);
+        }
+        return CloseSection(start, count, header::kPieceAnnotationCount,
+                            header::kPieceAnnotationSlot);
+    }
+
+    /// The end record, then the header body again with its final counts and offsets. The
+    /// stream is left just after the header body.
+    bool WriteEndAndFinalHeader()
+    {
+        PutEmptyRecord(out_, RecordType::End);
+        if (!out_.Flush() || !SeekTo(file_, headerBody_))
+        {
+            return false;
+        }
+        std::memcpy(out_.Reserve(kHeaderBodySize), header_, kHeaderBodySize);
+        // The final header would sit in the stream's buffer; pushing it out here lets a
+        // failure show in the result instead of only in the host's fclose.
+        return out_.Flush() && std::fflush(file_) == 0;
+    }
+
+  private:
+    // Pieces whose entries wait for their patch; a small fixed batch keeps the writer off the
+    // heap.
+    static constexpr int kPatchBatch = 64;
+
+    static const CPerim& PieceAt(const CObList& pieces, POSITION& at)
+    {
+        return *static_cast<const CPerim*>(pieces.GetNext(at));
+    }
+
+    // Positions are asked of the stream, so everything buffered goes to it first.
+    bool TellFlushed(long* position)
+    {
+        return out_.Flush() && Tell(file_, position);
+    }
+
+    bool TellOffset(std::int32_t* offset)
+    {
+        long position = 0;
+        return TellFlushed(&position) && ToOffset(position, offset);
+    }
+
+    // Pen mode, line type and polyline of the outline, then of each non-perimeter line the
+    // records its pen and line type call for and its polyline, then the piece end. The
+    // records of each line reach the stream before its progress is reported.
+    bool WritePieceSection(const CPerim& piece)
+    {
+        std::uint8_t code = line_type_code(&piece.outline);
+        std::int32_t currentPen = piece.outline.penNumber;
+        PutPenMode(out_, penTable_, currentPen);
+        PutLineTypeRecord(out_, code);
+        PutPolylineRecords(out_, piece.outline);
+
+        const double perLine =
+            perPiece_ / static_cast<double>(piece.nonPerimeterLines.GetCount() + 1);
+        int i = 0;
+        for (POSITION at = piece.nonPerimeterLines.GetHeadPosition(); at != nullptr;)
+        {
+            const auto* line = static_cast<const CLineSeg*>(piece.nonPerimeterLines.GetNext(at));
+            // Without a pen table the outline's pen mode holds for the whole piece.
+            if (penTable_ != nullptr && line->penNumber != currentPen)
+            {
+                currentPen = line->penNumber;
+                PutPenMode(out_, penTable_, currentPen);
+            }
+            if (line_type_code(line) != code)
+            {
+                code = line_type_code(line);
+                PutLineTypeRecord(out_, code);
+            }
+            PutPolylineRecords(out_, *line);
+            if (!out_.Flush())
+            {
+                failed_ = true;
+                return false;
+            }
+            SetProgress(progress_, i * perLine + piecesDone_ * perPiece_ + kProgressStart);
+            ++i;
+            PumpOneMessage();
+            if (cancelFlag_ != nullptr && *cancelFlag_ != 0)
+            {
+                return false;
+            }
+        }
+        PutEmptyRecord(out_, RecordType::PieceEnd);
+        return true;
+    }
+
+    // Rewrites the waiting entries with where their sections start, in one run, then comes
+    // back to the end.
+    bool PatchPieceEntries()
+    {
+        if (failed_)
+        {
+            return false;
+        }
+        if (pendingCount_ == 0)
+        {
+            return true;
+        }
+        const long entry = firstEntry_ + static_cast<long>(kPieceEntrySize) * patchedCount_;
+        long end = 0;
+        if (!TellFlushed(&end) || !SeekTo(file_, entry))
+        {
+            return false;
+        }
+        for (int i = 0; i < pendingCount_; ++i)
+        {
+            PutPieceEntry(out_, PieceAt(plot_.pieces, pendingFirst_).box, pendingStarts_[i]);
+        }
+        patchedCount_ += pendingCount_;
+        pendingCount_ = 0;
+        return out_.Flush() && SeekTo(file_, end);
+    }
+
+    void PutLabels(const CObList& labels, std::uint16_t* count)
+    {
+        const std::int32_t defaultTextHeight = GetI32(header_ + header::kDefaultTextHeight);
+        for (POSITION at = labels.GetHeadPosition(); at != nullptr;)
+        {
+            CObject* entry = labels.GetNext(at);
+            if (IsWrittenLabel(entry))
+            {
+                PutAnnotationRecord(out_, *static_cast<const CLabel*>(entry), defaultTextHeight);
+                ++*count;
+            }
+        }
+    }
+
+    bool CloseSection(long start, std::uint16_t count, std::uint32_t countField, std::uint32_t slot)
+    {
+        std::int32_t offset = kAbsentOffset;
+        if (count > 0 && !ToOffset(start, &offset))
+        {
+            return false;
+        }
+        PutU16(header_ + countField, count);
+        PutSectionOffset(header_, slot, offset);
+        return true;
+    }
+
+    std::uint8_t* header_;
+    std::FILE* file_;
+    RecordBuffer out_;
+    const CPlotInfo& plot_;
+    CProgressCtrl* progress_;
+    const int* cancelFlag_;
+    const int* penTable_;
+    const std::uint16_t pieceCount_;
+    const double perPiece_;
+    long headerBody_ = 0; // where the header body starts, for the final header
+    long firstEntry_ = 0; // where the piece table's entries start
+    int piecesDone_ = 0;
+    bool failed_ = false; // a write was refused: nothing more, not even a patch
+    // The entries written with -1 and not yet patched: from the piece at pendingFirst_ on.
+    POSITION pendingFirst_ = nullptr;
+    int patchedCount_ = 0;
+    int pendingCount_ = 0;
+    std::int32_t pendingStarts_[kPatchBatch] = {};
+};
 
 } // namespace
 
@@ -143,6 +411,7 @@ void CGenPlot::Initialize(const char* sourceName, CPlotConfig* config)
     }
     PutU16(header + header::kConfigFlag, config->configFlag != 0 ? 1 : 0);
     PutI32(header + header::kDefaultTextHeight, config->configValue6);
+    // The file's order swaps the first two values.
     const std::int32_t values[header::kConfigValueCount] = {
         config->configValue2, config->configValue1, config->configValue3, config->configValue4,
         config->configValue5};
@@ -166,240 +435,21 @@ int CGenPlot::write_plot_file(FILE* file, CPlotInfo* plotInfo, CPlotConfig*,
     {
         return 0;
     }
+    TakePlotFields(header, plot);
 
-    PutI32(header + header::kExtents, plot.extents.lowerLeft.x);
-    PutI32(header + header::kExtents + 4, plot.extents.lowerLeft.y);
-    PutI32(header + header::kExtents + 8, plot.extents.upperRight.x);
-    PutI32(header + header::kExtents + 12, plot.extents.upperRight.y);
-    PutI32(header + header::kDefaultTextHeight, plot.defaultTextHeight);
-    const auto pieceCount = static_cast<std::uint16_t>(plot.pieces.GetCount());
-    PutU16(header + header::kPieceCount, pieceCount);
-    const double perPiece = pieceCount > 0 ? kProgressSpan / pieceCount : 0.0;
-
-    // Every write, seek and position query is checked: on a full disk or a failing stream
-    // the write stops at once with 0, so an incomplete file is never reported as complete.
-    long headerBody = 0;
-    {
-        RecordBuffer record(file);
-        PutRecordHeader(record.Reserve(kRecordHeaderSize), RecordType::Header, kHeaderBodySize);
-        std::memcpy(record.Reserve(kHeaderBodySize), header, kHeaderBodySize);
-        if (!Tell(file, &headerBody) || !record.Flush())
-        {
-            return 0;
-        }
-        headerBody += kRecordHeaderSize;
-    }
-    if (!WriteEmptyRecord(file, RecordType::Marker1) ||
-        !WriteEmptyRecord(file, RecordType::Marker2))
-    {
-        return 0;
-    }
-
-    long position = 0;
-    std::int32_t offset = 0;
-    if (!Tell(file, &position) || !ToOffset(position, &offset))
-    {
-        return 0;
-    }
-    PutSectionOffset(header, header::kPieceTableSlot, offset);
-    long entry = 0;
-    if (!WritePieceTableHead(file, pieceCount) || !Tell(file, &entry))
-    {
-        return 0;
-    }
-    for (POSITION at = plot.pieces.GetHeadPosition(); at != nullptr;)
-    {
-        const auto* piece = static_cast<const CPerim*>(plot.pieces.GetNext(at));
-        if (!WritePieceEntry(file, piece->box, kAbsentOffset))
-        {
-            return 0;
-        }
-    }
-
-    int piecesDone = 0;
-    for (POSITION at = plot.pieces.GetHeadPosition(); at != nullptr;)
-    {
-        const auto* piece = static_cast<const CPerim*>(plot.pieces.GetNext(at));
-        std::int32_t start = 0;
-        if (!Tell(file, &position) || !ToOffset(position, &start))
-        {
-            return 0;
-        }
-        std::uint8_t code = line_type_code(&piece->outline);
-        std::int32_t currentPen = piece->outline.penNumber;
-        if (!WritePenMode(file, penTable, currentPen) || !WriteLineTypeRecord(file, code) ||
-            !WritePolylineRecords(file, piece->outline))
-        {
-            return 0;
-        }
-
-        const double perLine =
-            perPiece / static_cast<double>(piece->nonPerimeterLines.GetCount() + 1);
-        int i = 0;
-        for (POSITION lineAt = piece->nonPerimeterLines.GetHeadPosition(); lineAt != nullptr;)
-        {
-            const auto* line =
-                static_cast<const CLineSeg*>(piece->nonPerimeterLines.GetNext(lineAt));
-            // Without a pen table the outline's pen mode holds for the whole piece.
-            if (penTable != nullptr && line->penNumber != currentPen)
-            {
-                currentPen = line->penNumber;
-                if (!WritePenMode(file, penTable, currentPen))
-                {
-                    return 0;
-                }
-            }
-            if (line_type_code(line) != code)
-            {
-                code = line_type_code(line);
-                if (!WriteLineTypeRecord(file, code))
-                {
-                    return 0;
-                }
-            }
-            if (!WritePolylineRecords(file, *line))
-            {
-                return 0;
-            }
-            SetProgress(progress, i * perLine + piecesDone * perPiece + kProgressStart);
-            ++i;
-            PumpOneMessage();
-            if (cancelFlag != nullptr && *cancelFlag != 0)
-            {
-                return 0;
-            }
-        }
-        if (!WriteEmptyRecord(file, RecordType::PieceEnd))
-        {
-            return 0;
-        }
-
-        // Patch this piece's table entry with where its section starts, then come back.
-        long end = 0;
-        if (!Tell(file, &end) || !SeekTo(file, entry) ||
-            !WritePieceEntry(file, piece->box, start) || !Tell(file, &entry) || !SeekTo(file, end))
-        {
-            return 0;
-        }
-        ++piecesDone;
-        SetProgress(progress, piecesDone * perPiece + kProgressStart);
-    }
-
-    // Annotation sections: loose labels first, then every piece's labels in piece order. A
-    // section's offset is where its first record starts, -1 when it has none.
-    std::uint16_t count = 0;
-    auto writeLabels = [&](const CObList& labels) {
-        for (POSITION at = labels.GetHeadPosition(); at != nullptr;)
-        {
-            CObject* entry = labels.GetNext(at);
-            if (!IsWrittenLabel(entry))
-                continue;
-            if (!write_annotation(static_cast<CLabel*>(entry), file))
-                return false;
-            ++count;
-        }
-        return true;
-    };
-    auto closeSection = [&](std::uint32_t countField, std::uint32_t slot) {
-        if (count > 0 && !ToOffset(position, &offset))
-            return false;
-        PutU16(header + countField, count);
-        PutSectionOffset(header, slot, count > 0 ? offset : kAbsentOffset);
-        count = 0;
-        return true;
-    };
-
-    if (!Tell(file, &position) || !writeLabels(plot.looseLabels) ||
-        !closeSection(header::kLooseAnnotationCount, header::kLooseAnnotationSlot))
-    {
-        return 0;
-    }
-    if (!Tell(file, &position))
-    {
-        return 0;
-    }
-    for (POSITION at = plot.pieces.GetHeadPosition(); at != nullptr;)
-    {
-        if (!writeLabels(static_cast<const CPerim*>(plot.pieces.GetNext(at))->labels))
-        {
-            return 0;
-        }
-    }
-    if (!closeSection(header::kPieceAnnotationCount, header::kPieceAnnotationSlot))
-    {
-        return 0;
-    }
-
-    if (!WriteEmptyRecord(file, RecordType::End) || !SeekTo(file, headerBody) ||
-        !WriteRaw(file, header, kHeaderBodySize))
-    {
-        return 0;
-    }
-    // The final header sits in the stream's buffer; pushing it out here lets a failure show
-    // in the result instead of only in the host's fclose. The position stays after the header.
-    return std::fflush(file) == 0 ? 1 : 0;
+    // The file in its order. Every write, seek and position query is checked: on a full disk
+    // or a failing stream the write stops at once with 0, so an incomplete file is never
+    // reported as complete. A cancel also stops it with 0, in the middle of a piece section.
+    PlotFileWriter writer(header, file, plot, progress, cancelFlag, penTable);
+    return writer.WriteHeaderRecord() && writer.WritePieceTable() && writer.WritePieceSections() &&
+                   writer.WriteAnnotationSections() && writer.WriteEndAndFinalHeader()
+               ? 1
+               : 0;
 }
 
 int CGenPlot::write_annotation(CLabel* label, FILE* file)
 {
-    char text[kMaxAnnotationText + 1];
-    // At most the first 511 bytes of the text, up to its first NUL, and always a terminator.
-    const char* source = label->text.GetString();
-    std::size_t copied = 0;
-    while (copied < kMaxAnnotationText && source[copied] != '\0')
-    {
-        text[copied] = source[copied];
-        ++copied;
-    }
-    text[copied] = '\0';
-    const int textLength = clean_annotation_text(text);
-
-    std::uint8_t flags = 0;
-    std::uint32_t length = kAnnotationFixedSize + static_cast<std::uint32_t>(textLength);
-    const bool hasDirection =
-        label->directionX != kPlainDirectionX || label->directionY != kPlainDirectionY;
-    if (hasDirection)
-    {
-        flags |= kAnnotationHasDirection;
-        length += kAnnotationDirectionSize;
-    }
-    const bool hasHeight = label->textHeight != GetI32(header + header::kDefaultTextHeight);
-    if (hasHeight)
-    {
-        flags |= kAnnotationHasHeight;
-        length += kAnnotationHeightSize;
-    }
-
-    CBBox extent;
-    ComputeLabelExtent(label->position.x, label->position.y, label->directionX, label->directionY,
-                       label->justification, text, label->textHeight, &extent);
-
-    RecordBuffer record(file);
-    std::uint8_t* at = record.Reserve(kRecordHeaderSize + length);
-    PutRecordHeader(at, RecordType::Annotation, static_cast<std::uint16_t>(length));
-    std::uint8_t* fixed = at + kRecordHeaderSize;
-    std::memset(fixed, 0, kAnnotationFixedSize);
-    PutU16(fixed + annotation::kTextLength, static_cast<std::uint16_t>(textLength));
-    PutU8(fixed + annotation::kFlags, flags);
-    PutU8(fixed + annotation::kJustification, static_cast<std::uint8_t>(label->justification));
-    PutI32(fixed + annotation::kExtent, extent.lowerLeft.x);
-    PutI32(fixed + annotation::kExtent + 4, extent.lowerLeft.y);
-    PutI32(fixed + annotation::kExtent + 8, extent.upperRight.x);
-    PutI32(fixed + annotation::kExtent + 12, extent.upperRight.y);
-    PutI32(fixed + annotation::kPosition, label->position.x);
-    PutI32(fixed + annotation::kPosition + 4, label->position.y);
-    std::uint8_t* optional = fixed + kAnnotationFixedSize;
-    if (hasDirection)
-    {
-        PutI32(optional, label->directionX);
-        PutI32(optional + 4, label->directionY);
-        optional += kAnnotationDirectionSize;
-    }
-    if (hasHeight)
-    {
-        PutI32(optional, label->textHeight);
-        optional += kAnnotationHeightSize;
-    }
-    std::memcpy(optional, text, static_cast<std::size_t>(textLength));
-    return record.Flush() ? 1 : 0;
+    RecordBuffer out(file);
+    PutAnnotationRecord(out, *label, GetI32(header + header::kDefaultTextHeight));
+    return out.Flush() ? 1 : 0;
 }

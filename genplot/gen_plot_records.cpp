@@ -2,43 +2,23 @@
 #include "genplot/gen_plot_internal.h"
 #include "genplot/gen_plot_records_internal.h"
 #include "geometry/bbox.h"
+#include "geometry/label.h"
+#include "geometry/label_extent_internal.h"
 #include "geometry/line_seg.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 
-// Record layouts written here (offsets within the record, record header included):
-//
-// Polyline record (0x0301), length 10 x n + 4:
-//   0  u16  type            4  u16  point-list tag 0x0100
-//   2  u16  length          6  u16  n
-//   8 + 10 i: i32 x, i32 y, u16 0
-//
-// Piece-table entry (20 bytes, inside the 0x0300 record):
-//   0  i32  box lowerLeft x     8  i32  box upperRight x    16  i32  recordOffset
-//   4  i32  box lowerLeft y    12  i32  box upperRight y
-//
-// Line-type record (0x0410), length 1:  4  u8  code (1 for line type 0, else 2)
+// One writer per record kind, each putting the fields of the layout table in
+// genplot/plot_file_format.h into a small buffer.
 
 namespace genplot::detail
 {
 
-static_assert(kPieceEntryRecordOffset + 4 == kPieceEntrySize);
 static_assert(RecordBuffer::kCapacity >= kRecordHeaderSize + kAnnotationFixedSize +
                                              kAnnotationDirectionSize + kAnnotationHeightSize +
                                              kMaxAnnotationText);
-
-std::uint8_t* RecordBuffer::Reserve(std::size_t size)
-{
-    if (used_ + size > kCapacity)
-    {
-        Flush();
-    }
-    std::uint8_t* at = data_ + used_;
-    used_ += size;
-    return at;
-}
 
 bool RecordBuffer::Flush()
 {
@@ -58,62 +38,53 @@ void PutRecordHeader(std::uint8_t* at, RecordType type, std::uint16_t length)
     PutU16(at + 2, length);
 }
 
-bool WriteEmptyRecord(std::FILE* file, RecordType type)
+void PutEmptyRecord(RecordBuffer& out, RecordType type)
 {
-    RecordBuffer record(file);
-    PutRecordHeader(record.Reserve(kRecordHeaderSize), type, 0);
-    return record.Flush();
+    PutRecordHeader(out.Reserve(kRecordHeaderSize), type, 0);
 }
 
-bool WriteLineTypeRecord(std::FILE* file, std::uint8_t code)
+void PutLineTypeRecord(RecordBuffer& out, std::uint8_t code)
 {
-    RecordBuffer record(file);
-    std::uint8_t* at = record.Reserve(kRecordHeaderSize + 1);
+    std::uint8_t* at = out.Reserve(kRecordHeaderSize + 1);
     PutRecordHeader(at, RecordType::LineType, 1);
     PutU8(at + kRecordHeaderSize, code);
-    return record.Flush();
 }
 
-bool WritePieceTableHead(std::FILE* file, std::uint16_t pieceCount)
+void PutPieceTableHead(RecordBuffer& out, std::uint16_t pieceCount)
 {
-    RecordBuffer record(file);
-    PutRecordHeader(record.Reserve(kRecordHeaderSize), RecordType::PieceTable,
+    PutRecordHeader(out.Reserve(kRecordHeaderSize), RecordType::PieceTable,
                     static_cast<std::uint16_t>(kPieceEntrySize * pieceCount));
-    return record.Flush();
 }
 
-bool WritePieceEntry(std::FILE* file, const CBBox& box, std::int32_t recordOffset)
+void PutPieceEntry(RecordBuffer& out, const CBBox& box, std::int32_t recordOffset)
 {
-    RecordBuffer record(file);
-    std::uint8_t* at = record.Reserve(kPieceEntrySize);
+    std::uint8_t* at = out.Reserve(kPieceEntrySize);
     PutI32(at, box.lowerLeft.x);
     PutI32(at + 4, box.lowerLeft.y);
     PutI32(at + 8, box.upperRight.x);
     PutI32(at + 12, box.upperRight.y);
     PutI32(at + kPieceEntryRecordOffset, recordOffset);
-    return record.Flush();
 }
 
 namespace
 {
 
-void PutPoint(RecordBuffer& record, std::int32_t x, std::int32_t y)
+std::uint8_t* PutPoint(std::uint8_t* at, std::int32_t x, std::int32_t y)
 {
-    std::uint8_t* at = record.Reserve(kPointEntrySize);
     PutI32(at, x);
     PutI32(at + 4, y);
     PutU16(at + 8, 0);
+    return at + kPointEntrySize;
 }
 
 } // namespace
 
-bool WritePolylineRecords(std::FILE* file, const CLineSeg& line)
+void PutPolylineRecords(RecordBuffer& out, const CLineSeg& line)
 {
     // Safer than one record per line: a stroke from the fat-line pass can hold more points
     // than the 16-bit length can count. Instead of a length that disagrees with what follows,
     // the line goes out as consecutive records; each repeats the last point of the one before,
     // so the drawn path stays continuous and every length matches its points.
-    RecordBuffer record(file);
     std::size_t remaining = static_cast<std::size_t>(line.GetPointCount());
     POSITION position = line.GetHeadPosition();
     bool carry = false;
@@ -123,26 +94,100 @@ bool WritePolylineRecords(std::FILE* file, const CLineSeg& line)
     {
         const std::size_t carried = carry ? 1 : 0;
         const std::size_t count = std::min<std::size_t>(remaining + carried, kMaxPolylinePoints);
-        std::uint8_t* at = record.Reserve(kRecordHeaderSize + kPolylineHeadSize);
+        std::uint8_t* at = out.Reserve(kRecordHeaderSize + kPolylineHeadSize);
         PutRecordHeader(at, RecordType::Polyline,
                         static_cast<std::uint16_t>(kPointEntrySize * count + kPolylineHeadSize));
         PutU16(at + kRecordHeaderSize, kPointListTag);
         PutU16(at + kRecordHeaderSize + 2, static_cast<std::uint16_t>(count));
         if (carry)
         {
-            PutPoint(record, lastX, lastY);
+            PutPoint(out.Reserve(kPointEntrySize), lastX, lastY);
         }
-        for (std::size_t i = carried; i < count; ++i)
+        // The points go in runs as long as the buffer has room for: one room check per run
+        // rather than per point.
+        for (std::size_t left = count - carried; left > 0;)
         {
-            const CCoord* point = line.GetNextPoint(position);
-            lastX = point->x;
-            lastY = point->y;
-            PutPoint(record, lastX, lastY);
+            std::size_t run = std::min(left, out.Room() / kPointEntrySize);
+            if (run == 0)
+            {
+                out.Flush();
+                continue;
+            }
+            std::uint8_t* entry = out.Reserve(run * kPointEntrySize);
+            left -= run;
+            for (; run > 0; --run)
+            {
+                const CCoord* point = line.GetNextPoint(position);
+                lastX = point->x;
+                lastY = point->y;
+                entry = PutPoint(entry, lastX, lastY);
+            }
         }
         remaining -= count - carried;
         carry = true;
     } while (remaining > 0);
-    return record.Flush();
+}
+
+void PutAnnotationRecord(RecordBuffer& out, const CLabel& label, std::int32_t defaultTextHeight)
+{
+    char text[kMaxAnnotationText + 1];
+    // At most the first 511 bytes of the text, up to its first NUL, and always a terminator.
+    const char* source = label.text.GetString();
+    std::size_t copied = 0;
+    while (copied < kMaxAnnotationText && source[copied] != '\0')
+    {
+        text[copied] = source[copied];
+        ++copied;
+    }
+    text[copied] = '\0';
+    const int textLength = clean_annotation_text(text);
+
+    std::uint8_t flags = 0;
+    std::uint32_t length = kAnnotationFixedSize + static_cast<std::uint32_t>(textLength);
+    const bool hasDirection =
+        label.directionX != kPlainDirectionX || label.directionY != kPlainDirectionY;
+    if (hasDirection)
+    {
+        flags |= kAnnotationHasDirection;
+        length += kAnnotationDirectionSize;
+    }
+    const bool hasHeight = label.textHeight != defaultTextHeight;
+    if (hasHeight)
+    {
+        flags |= kAnnotationHasHeight;
+        length += kAnnotationHeightSize;
+    }
+
+    CBBox extent;
+    ComputeLabelExtent(label.position.x, label.position.y, label.directionX, label.directionY,
+                       label.justification, text, label.textHeight, &extent);
+
+    std::uint8_t* at = out.Reserve(kRecordHeaderSize + length);
+    PutRecordHeader(at, RecordType::Annotation, static_cast<std::uint16_t>(length));
+    std::uint8_t* fixed = at + kRecordHeaderSize;
+    std::memset(fixed, 0, kAnnotationFixedSize);
+    PutU16(fixed + annotation::kTextLength, static_cast<std::uint16_t>(textLength));
+    PutU8(fixed + annotation::kFlags, flags);
+    PutU8(fixed + annotation::kJustification, static_cast<std::uint8_t>(label.justification));
+    PutI32(fixed + annotation::kExtent, extent.lowerLeft.x);
+    PutI32(fixed + annotation::kExtent + 4, extent.lowerLeft.y);
+    PutI32(fixed + annotation::kExtent + 8, extent.upperRight.x);
+    PutI32(fixed + annotation::kExtent + 12, extent.upperRight.y);
+    PutI32(fixed + annotation::kPosition, label.position.x);
+    PutI32(fixed + annotation::kPosition + 4, label.position.y);
+    std::uint8_t* optional = fixed + kAnnotationFixedSize;
+    if (hasDirection)
+    {
+        PutI32(optional, label.directionX);
+        PutI32(optional + 4, label.directionY);
+        optional += kAnnotationDirectionSize;
+    }
+    if (hasHeight)
+    {
+        PutI32(optional, label.textHeight);
+        optional += kAnnotationHeightSize;
+    }
+    std::memcpy(optional, text, static_cast<std::size_t>(textLength));
 }
 
 bool Tell(std::FILE* file, long* position)
@@ -160,11 +205,6 @@ bool ToOffset(long position, std::int32_t* offset)
     }
     *offset = static_cast<std::int32_t>(position);
     return true;
-}
-
-bool WriteRaw(std::FILE* file, const std::uint8_t* data, std::size_t size)
-{
-    return std::fwrite(data, 1, size, file) == size && std::ferror(file) == 0;
 }
 
 bool SeekTo(std::FILE* file, long position)

@@ -7,15 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
-// The reader walks the file once, front to back, in the order the writer produces it:
-//
-//   0    header record (0xEFBE, 140)
-//   144  marker 0x01FF (0), 148 marker 0x02FF (0)
-//   152  piece table 0x0300 (20 x entries); entry: box (4 x i32), recordOffset (i32)
-//        one section per entry: pen mode, line type, outline polyline,
-//          then per line [pen mode] [line type] polyline, then piece end 0x03FF
-//        annotation records 0x0500: first the loose ones, then the piece ones
-//        end record 0xFFFF (0), nothing after it
+// The reader walks the file once, front to back, in the order of the layout table in
+// genplot/plot_file_format.h, which is the order the writer produces.
 //
 // Problems come in two kinds. A record that does not fit the file, has the wrong length for
 // its type or stands where its type cannot stand stops the walk: nothing after it can be

@@ -196,6 +196,78 @@ TEST_F(WriterProgressTest, FlagAlreadySetStopsAtTheSamePlace)
     EXPECT_EQ(window.Positions(), (std::vector<long>{75}));
 }
 
+TEST_F(WriterProgressTest, CancelInTheSecondPieceKeepsTheFirstPiecesOffset)
+{
+    CPlotInfo plot;
+    BuildCancellablePlot(plot);
+    RecordingWindow window;
+    int cancel = 0;
+    // 112 is sent once piece A is done; the flag is then read after B's line.
+    window.OnMessage([&](const RecordedMessage& m) {
+        if (m.message == PBM_SETPOS && m.wParam == 112)
+        {
+            cancel = 1;
+        }
+    });
+
+    EXPECT_EQ(Write(plot, window.progress(), &cancel), 0);
+    ExpectedHeader header;
+    header.pieceCount = 2;
+    header.defaultTextHeight = 40;
+    const std::int32_t extents[4] = {0, 0, 30, 20};
+    std::copy(extents, extents + 4, header.extents);
+    header.pieceTableOffset = -1;
+    ByteBuilder bytes;
+    AppendHeaderRecord(bytes, header);
+    bytes.Record(0x01FF, 0).Record(0x02FF, 0).Record(0x0300, 40);
+    bytes.I32(0).I32(0).I32(10).I32(0).I32(196); // piece A's section: 156 + 2 x 20
+    bytes.I32(20).I32(20).I32(30).I32(20).I32(-1);
+    bytes.Record(0x0400, 0).Record(0x0410, 1).U8(1);
+    bytes.Record(0x0301, 34).U16(0x0100).U16(3).Point(0, 0).Point(10, 0).Point(0, 0);
+    bytes.Record(0x0301, 24).U16(0x0100).U16(2).Point(1, 1).Point(2, 2);
+    bytes.Record(0x0301, 24).U16(0x0100).U16(2).Point(3, 3).Point(4, 4);
+    bytes.Record(0x03FF, 0);
+    bytes.Record(0x0400, 0).Record(0x0410, 1).U8(1);
+    bytes.Record(0x0301, 34).U16(0x0100).U16(3).Point(20, 20).Point(30, 20).Point(20, 20);
+    bytes.Record(0x0301, 24).U16(0x0100).U16(2).Point(21, 21).Point(22, 22);
+    EXPECT_TRUE(SameBytes(bytes.bytes(), ReadAllBytes(file.get())));
+    EXPECT_EQ(window.Positions(), (std::vector<long>{75, 87, 112, 112}));
+}
+
+TEST_F(WriterProgressTest, EveryPieceOfALongTableGetsItsSectionOffset)
+{
+    // More pieces than the writer patches in one go, cancelled in the last one: every entry
+    // before it points at its section, the last stays -1.
+    constexpr int kPieces = 150;
+    CPlotInfo plot;
+    for (int i = 0; i < kPieces; ++i)
+    {
+        CPerim* piece = AddPiece(plot, {{i, 0}, {i, 5}, {i, 0}}, i, 0, i, 5);
+        if (i == kPieces - 1)
+        {
+            AddLine(piece, {{i, 1}, {i, 2}});
+        }
+    }
+    int cancel = 1;
+    EXPECT_EQ(Write(plot, nullptr, &cancel), 0);
+
+    const std::vector<std::uint8_t> written = ReadAllBytes(file.get());
+    // Each section: pen mode 4, line type 5, a 3-point outline 38, piece end 4 = 51 bytes.
+    const std::size_t firstSection = 156 + 20 * kPieces;
+    ASSERT_GE(written.size(), firstSection);
+    for (int i = 0; i < kPieces; ++i)
+    {
+        const std::uint8_t* field = written.data() + 156 + 20 * i + 16;
+        const auto offset = static_cast<std::int32_t>(static_cast<std::uint32_t>(field[0]) |
+                                                      static_cast<std::uint32_t>(field[1]) << 8 |
+                                                      static_cast<std::uint32_t>(field[2]) << 16 |
+                                                      static_cast<std::uint32_t>(field[3]) << 24);
+        const std::int32_t expected =
+            i == kPieces - 1 ? -1 : static_cast<std::int32_t>(firstSection + 51 * i);
+        EXPECT_EQ(offset, expected) << "piece " << i;
+    }
+}
+
 TEST_F(WriterProgressTest, FlagIsNeverReadWithoutNonPerimeterLines)
 {
     CPlotInfo plot;

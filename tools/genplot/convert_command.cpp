@@ -3,6 +3,8 @@
 // CGenPlot under a temporary name with a progress bar, and renamed to OUTPUT only when it is
 // complete. Ctrl-C cancels the write through the message pump and the cancel flag.
 
+#include "hpgl/import.h"
+
 #include "genplot/gen_plot.h"
 #include "geometry/label.h"
 #include "geometry/perim.h"
@@ -10,7 +12,6 @@
 #include "plotinfo/plot_info.h"
 #include "tools/genplot/command_support.h"
 #include "tools/genplot/commands.h"
-#include "tools/genplot/hpgl_import.h"
 #include "tools/genplot/output_file.h"
 #include "tools/genplot/terminal_progress.h"
 

@@ -1,6 +1,6 @@
-#include "tools/genplot/hpgl_tokenizer.h"
+#include "hpgl/tokenizer.h"
 
-#include "tools/genplot/hpgl_polyline_encoded.h"
+#include "hpgl/polyline_encoded.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "tools/genplot/hpgl_polyline_encoded.h"
+#include "hpgl/polyline_encoded.h"
 
 #include <algorithm>
 #include <cmath>
@@ -83,17 +83,31 @@ bool PolylineEncodedDecoder::Next(PolylineEncodedOp& op)
                 numberStart_ = pos_;
                 value_ = 0;
                 shift_ = 0;
+                overlong_ = false;
             }
-            // Numbers longer than 60 bits saturate instead of shifting out of range.
-            if (shift_ < 60)
-                value_ |= static_cast<std::uint64_t>(c.digit) << shift_;
+            // A number holds 32 bits. Past them the digits are only counted through, never
+            // shifted in: a run of millions of digits must not walk the shift out of range.
+            const std::uint64_t bits = static_cast<std::uint64_t>(c.digit) << shift_;
+            if (overlong_ || shift_ >= kNumberBits || (bits >> kNumberBits) != 0)
+                overlong_ = true;
             else
-                value_ |= std::uint64_t{1} << 59;
-            shift_ += sevenBit_ ? 5 : 6;
+            {
+                value_ |= bits;
+                shift_ += sevenBit_ ? 5 : 6;
+            }
             ++pos_;
             if (c.kind == ByteClass::Terminator)
             {
                 inNumber_ = false;
+                if (overlong_)
+                {
+                    // No encoder writes such a number: the field is malformed, and nothing
+                    // after it can be paired up with confidence.
+                    malformed_ = true;
+                    done_ = true;
+                    stop_ = numberStart_;
+                    return false;
+                }
                 if (Complete(value_, op))
                     return true;
             }
@@ -181,9 +195,9 @@ PolylineEncodedExtent MeasurePolylineEncoded(std::string_view rest)
     extent.length = decoder.StopOffset();
     extent.semicolon = decoder.StoppedAtSemicolon();
     const std::string_view field = rest.substr(0, extent.length);
-    extent.damaged = std::any_of(field.begin(), field.end(), [](char c) {
-        return IsDamageByte(static_cast<unsigned char>(c));
-    });
+    extent.damaged = decoder.Malformed() || std::any_of(field.begin(), field.end(), [](char c) {
+                         return IsDamageByte(static_cast<unsigned char>(c));
+                     });
     if (extent.damaged)
     {
         // Fail soft: skip the whole command up to its ';' rather than draw garbage.

@@ -1,8 +1,11 @@
 #pragma once
 
-#include "tools/genplot/hpgl_import.h"
-#include "tools/genplot/hpgl_tokenizer.h"
+#include "hpgl/import.h"
+#include "hpgl/tokenizer.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -15,6 +18,49 @@ class CPlotInfo;
 
 namespace genplot::tool
 {
+
+// Units, defaults and number helpers shared by the interpreter's sources.
+
+inline constexpr double kPi = 3.14159265358979323846;
+inline constexpr double kPlotterUnitsPerMillimetre = 40.0;
+inline constexpr double kDefaultWidthMillimetres = 0.35;
+inline constexpr double kDefaultWidthPercent = 0.1;
+// How often (in moves) a long command looks at the interrupt flag.
+inline constexpr std::size_t kMovesPerInterruptCheck = 65536;
+
+inline double Radians(double degrees)
+{
+    return degrees * kPi / 180.0;
+}
+
+/// Parameters the reader could not take as numbers come as NaN.
+inline bool IsNumber(double value)
+{
+    return !std::isnan(value);
+}
+
+inline long RoundToLong(double value)
+{
+    return static_cast<long>(std::lround(value));
+}
+
+// Chord angle of arcs and circles: 5 degrees by default, at most 180 and at least 0.5, so no
+// arc has more than 720 chords.
+inline double ChordAngle(double value)
+{
+    if (!IsNumber(value))
+        return 5.0;
+    double chord = std::fabs(value);
+    if (chord > 180.0)
+        chord = 360.0 - chord;
+    return std::max(chord, 0.5);
+}
+
+// Sweeps beyond a full turn are taken modulo 360, keeping their sign.
+inline double NormalizeSweep(double sweep)
+{
+    return std::fabs(sweep) > 360.0 ? std::fmod(sweep, 360.0) : sweep;
+}
 
 struct HpglPoint
 {
@@ -87,7 +133,7 @@ class HpglInterpreter
     void Rotate(const HpglCommand& command);
     void PolygonMode(const HpglCommand& command);
 
-    // Labels (hpgl_labels.cpp).
+    // Labels (labels.cpp).
     LabelMetrics Metrics();
     void CharacterSize(const HpglCommand& command, bool relative);
     void Direction(const HpglCommand& command, bool relative);

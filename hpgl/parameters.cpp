@@ -1,4 +1,4 @@
-#include "tools/genplot/hpgl_parameters.h"
+#include "hpgl/parameters.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,11 +1,12 @@
 // The HP-GL importer acting as the library's host: strokes, pens, line types and widths,
 // scaling, arcs and closed shapes, labels and their origins, and what it refuses.
 
+#include "hpgl/import.h"
+
 #include "geometry/label.h"
 #include "geometry/line_seg.h"
 #include "geometry/perim.h"
 #include "plotinfo/plot_info.h"
-#include "tools/genplot/hpgl_import.h"
 
 #include <csignal>
 #include <memory>
@@ -308,6 +309,16 @@ TEST(HpglImportTest, EncodedPolylineMovesAndDraws)
     const auto lines = Import("PU100,100;PE<=\xC5\xC5\xC5\xC5;PA10,10;PU;").lines;
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].points, (Points{{3, 3}, {6, 6}, {10, 10}}));
+}
+
+TEST(HpglImportTest, EncodedPolylineWithAnOverlongNumberIsSkipped)
+{
+    // The second pair's x has a seventh digit: the whole PE command is dropped and reported,
+    // and the commands after it run as usual.
+    const Imported imported = Import("PU100,100;PE<=\xC5\xC5=??????\xC5\xC5;PA10,10;PD20,20;PU;");
+    ASSERT_EQ(imported.lines.size(), 1u);
+    EXPECT_EQ(imported.lines[0].points, (Points{{10, 10}, {20, 20}}));
+    EXPECT_EQ(imported.report.damagedEncoded, 1u);
 }
 
 TEST(HpglImportTest, PageEndsStrokesAndBeginPlotResets)

@@ -1,7 +1,7 @@
-#include "tools/genplot/hpgl_import.h"
+#include "hpgl/import.h"
 
-#include "tools/genplot/hpgl_interpreter.h"
-#include "tools/genplot/hpgl_tokenizer.h"
+#include "hpgl/interpreter_internal.h"
+#include "hpgl/tokenizer.h"
 
 #include <algorithm>
 

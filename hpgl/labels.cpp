@@ -13,10 +13,11 @@
 //   LO 7-9, 17-19  code 5 at the estimated centre (the right end is known only by estimate)
 //   LO 11-19       as 1-9, pushed away from the pen by half a text height
 
+#include "hpgl/interpreter_internal.h"
+#include "hpgl/parameters.h"
+
 #include "geometry/label.h"
 #include "plotinfo/plot_info.h"
-#include "tools/genplot/hpgl_interpreter.h"
-#include "tools/genplot/hpgl_parameters.h"
 
 #include <algorithm>
 #include <cmath>
@@ -28,15 +29,9 @@ namespace genplot::tool
 namespace
 {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kPlotterUnitsPerCentimetre = 400.0;
 // The plot file keeps the first 511 characters of a label.
 constexpr std::size_t kMaxLabelText = 511;
-
-bool IsNumber(double value)
-{
-    return !std::isnan(value);
-}
 
 bool IsVisible(std::string_view text)
 {

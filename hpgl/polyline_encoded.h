@@ -36,8 +36,8 @@ struct PolylineEncodedExtent
     std::size_t length = 0;
     /// The field ended at a ';' (which follows the `length` bytes and belongs to the command).
     bool semicolon = false;
-    /// The field holds bytes that no encoder produces (e.g. text re-encoded as UTF-8); it is
-    /// measured to the next ';' and must not be decoded.
+    /// The field holds bytes that no encoder produces (e.g. text re-encoded as UTF-8, or a
+    /// number of more than 32 bits); it is measured to the next ';' and must not be decoded.
     bool damaged = false;
 };
 
@@ -69,6 +69,15 @@ class PolylineEncodedDecoder
     {
         return semicolon_;
     }
+    /// After Next returned false: decoding stopped at a complete number of more than the 32
+    /// bits a number holds (see kNumberBits); StopOffset is where that number starts.
+    bool Malformed() const
+    {
+        return malformed_;
+    }
+
+    /// Bits of a sign-folded number; longer numbers are malformed.
+    static constexpr int kNumberBits = 32;
 
   private:
     bool Complete(std::uint64_t raw, PolylineEncodedOp& op);
@@ -77,6 +86,7 @@ class PolylineEncodedDecoder
     std::size_t pos_ = 0;
     std::size_t stop_ = 0;
     bool semicolon_ = false;
+    bool malformed_ = false;
     bool done_ = false;
     bool sevenBit_ = false;
     int fractionalBits_ = 0;
@@ -89,6 +99,7 @@ class PolylineEncodedDecoder
     std::size_t numberStart_ = 0;
     std::uint64_t value_ = 0;
     int shift_ = 0;
+    bool overlong_ = false;
 };
 
 } // namespace genplot::tool

@@ -1,8 +1,8 @@
 // The HP-GL tokenizer, parameter reader and PE decoder on the forms real plotter files take.
 
-#include "tools/genplot/hpgl_parameters.h"
-#include "tools/genplot/hpgl_polyline_encoded.h"
-#include "tools/genplot/hpgl_tokenizer.h"
+#include "hpgl/parameters.h"
+#include "hpgl/polyline_encoded.h"
+#include "hpgl/tokenizer.h"
 
 #include <cmath>
 #include <string>
@@ -260,6 +260,54 @@ TEST(PolylineEncodedTest, DamagedFieldIsSkippedToItsSemicolon)
     EXPECT_TRUE(command.damaged);
     ASSERT_TRUE(tokenizer.Next(command));
     EXPECT_STREQ(command.name, "PU");
+}
+
+TEST(PolylineEncodedTest, NumberBeyondThirtyTwoBitsIsMalformed)
+{
+    // Five full digits ('~' is 63) and the terminator 3 fill exactly 32 bits: the folded value
+    // 0xFFFFFFFF, magnitude 2^31 - 1, negative.
+    const std::string widest = "~~~~~\xC2";
+    const std::vector<PolylineEncodedOp> ops = Decode(widest + "\xBF");
+    ASSERT_EQ(ops.size(), 1u);
+    EXPECT_EQ(ops[0].x, -2147483647.0);
+    EXPECT_FALSE(MeasurePolylineEncoded(widest + "\xBF;").damaged);
+
+    // One bit more (terminator 4), or a seventh digit even of value 0, is no number an encoder
+    // writes: the field is damaged and skipped to its ';', and decoding stops there.
+    struct Case
+    {
+        std::string flags;
+        std::string number;
+    };
+    for (const Case& overlong :
+         {Case{"", "~~~~~\xC3"}, Case{"", "??????\xBF"}, Case{"7", std::string(7, '?') + "\x5F"}})
+    {
+        SCOPED_TRACE(overlong.flags + overlong.number);
+        const std::string head = "\xC1\xC1" + overlong.flags;
+        const std::string field = head + overlong.number + "\xBF\xC1\xC1";
+        const PolylineEncodedExtent extent = MeasurePolylineEncoded(field + ";PU;");
+        EXPECT_TRUE(extent.damaged);
+        EXPECT_TRUE(extent.semicolon);
+        EXPECT_EQ(extent.length, field.size());
+
+        PolylineEncodedDecoder decoder(field);
+        PolylineEncodedOp op;
+        ASSERT_TRUE(decoder.Next(op));
+        EXPECT_FALSE(decoder.Next(op));
+        EXPECT_TRUE(decoder.Malformed());
+        EXPECT_EQ(decoder.StopOffset(), head.size());
+    }
+}
+
+TEST(PolylineEncodedTest, LongUnfinishedNumberStillEndsTheField)
+{
+    // Without its ';' the field ends before a number no terminator finishes, however long:
+    // the bytes are read again as commands rather than counted as a malformed number.
+    const std::string input = "\xC1\xC1" + std::string(40, 'P') + "0;";
+    const PolylineEncodedExtent extent = MeasurePolylineEncoded(input);
+    EXPECT_FALSE(extent.damaged);
+    EXPECT_FALSE(extent.semicolon);
+    EXPECT_EQ(extent.length, 2u);
 }
 
 TEST(PolylineEncodedTest, UnpairedCoordinateIsDropped)
