@@ -6,6 +6,7 @@
 #include "genplot/gen_plot.h"
 #include "geometry/label.h"
 #include "geometry/perim.h"
+#include "platform/registry.h"
 #include "plotinfo/plot_config.h"
 #include "plotinfo/plot_info.h"
 #include "tools/genplot/command_support.h"
@@ -13,8 +14,10 @@
 #include "tools/genplot/hpgl_import.h"
 #include "tools/genplot/output_file.h"
 #include "tools/genplot/terminal_progress.h"
+#include "tools/genplot/termination.h"
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -172,6 +175,25 @@ int CommonTextHeight(const CPlotInfo& plot)
     return best;
 }
 
+// The library reads its fat-line settings from the registry file named here.
+void UseRegistry(const std::string& path)
+{
+    if (UseRegistryFile(path.c_str()))
+        return;
+    const int error = errno;
+    std::string reason;
+    if (error == EINVAL)
+        reason = "not a regular file";
+    else if (error == EFBIG)
+        reason = "larger than the " + std::to_string(kMaxRegistryFileSize >> 20) +
+                 " MiB a registry file may have";
+    else if (error == ENOSYS)
+        reason = "settings come from the system registry here";
+    else
+        reason = ErrorText(error);
+    Fail(kCommand, "--registry " + path + ": " + reason);
+}
+
 void CheckInterrupt(const ConvertOptions& options)
 {
     if (Interrupted())
@@ -189,14 +211,7 @@ void RunConvert(const ConvertOptions& options)
     importOptions.interrupt = InterruptFlag();
     const std::map<int, int> penEntries = ParsePenTable(options.penTable);
     if (!options.registry.empty())
-    {
-        // The library reads its fat-line settings from the registry file named here.
-#if defined(_WIN32)
-        _putenv_s("GENPLOT_REGISTRY", options.registry.c_str());
-#else
-        setenv("GENPLOT_REGISTRY", options.registry.c_str(), 1);
-#endif
-    }
+        UseRegistry(options.registry);
 
     CPlotInfo plot;
     plot.closeTolerance = options.closeTolerance;
@@ -251,7 +266,8 @@ void RunConvert(const ConvertOptions& options)
     std::unique_ptr<AtomicOutputFile> output;
     try
     {
-        output = std::make_unique<AtomicOutputFile>(options.output);
+        output = std::make_unique<AtomicOutputFile>(
+            options.output, std::vector<std::string>{options.input}, OutputAccess::Seekable);
     }
     catch (const std::runtime_error& error)
     {
@@ -260,6 +276,8 @@ void RunConvert(const ConvertOptions& options)
     int cancel = 0;
     int written = 0;
     {
+        // The write pumps messages, so Ctrl-C can cancel it the way a host's button would.
+        const CancellableStage stage;
         TerminalProgress progress("writing", ParseProgressDisplay(options.progress));
         // The writer's positions run from 75 to about 150.
         progress.Control()->SetRange(75, 150);
@@ -277,6 +295,11 @@ void RunConvert(const ConvertOptions& options)
         output->Discard();
         Fail(kCommand, "writing " + options.output + " failed");
     }
+    // The writer leaves the stream after the header it rewrote last; the end is the size.
+    long bytes = -1;
+    if (std::fseek(output->Stream(), 0, SEEK_END) == 0)
+        bytes = std::ftell(output->Stream());
+    const bool toStandardOutput = output->IsStandardOutput();
     try
     {
         output->Commit();
@@ -288,16 +311,16 @@ void RunConvert(const ConvertOptions& options)
 
     for (const std::string& note : report.Notes())
         std::cerr << "genplot " << kCommand << ": note: " << note << '\n';
-    std::error_code sizeError;
-    const std::uintmax_t bytes = std::filesystem::file_size(options.output, sizeError);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     char time[32];
     std::snprintf(time, sizeof time, "%.2f s", seconds);
-    std::cout << options.output << ": " << counts.pieces << " pieces, " << counts.lines
-              << " lines, " << counts.labels << " labels, " << counts.points << " points, "
-              << counts.lines - linesBeforeThickening << " strokes added by thickening, "
-              << (sizeError ? 0 : bytes) << " bytes, " << time << std::endl;
+    // With the plot on standard output, the summary goes where the other messages go.
+    std::ostream& summary = toStandardOutput ? std::cerr : std::cout;
+    summary << options.output << ": " << counts.pieces << " pieces, " << counts.lines << " lines, "
+            << counts.labels << " labels, " << counts.points << " points, "
+            << counts.lines - linesBeforeThickening << " strokes added by thickening, "
+            << (bytes < 0 ? 0 : bytes) << " bytes, " << time << std::endl;
 }
 
 } // namespace
@@ -312,7 +335,8 @@ void AddConvertCommand(CLI::App& app)
         ->check(CLI::ExistingFile);
     command
         ->add_option("-o,--output", options->output,
-                     "Plot file to write; it appears only once complete")
+                     "Plot file to write (- for standard output); a regular file appears only once "
+                     "complete, a named pipe or a device is written in place")
         ->required();
     command
         ->add_option("--close-tolerance", options->closeTolerance,
@@ -323,11 +347,9 @@ void AddConvertCommand(CLI::App& app)
     command->add_option("--source-name", options->sourceName,
                         "Source name recorded in the file header (20 characters kept; default: "
                         "the input's file name)");
-    command
-        ->add_option("--registry", options->registry,
-                     "Registry file (regedit export) the library reads its settings from; sets "
-                     "GENPLOT_REGISTRY for the run")
-        ->check(CLI::ExistingFile);
+    command->add_option("--registry", options->registry,
+                        "Registry file (regedit export) the library reads its settings from, in "
+                        "place of GENPLOT_REGISTRY");
     command
         ->add_option("--pen-table", options->penTable,
                      "Per-pen table for the writer, as PEN=VALUE pairs separated by commas; pens "

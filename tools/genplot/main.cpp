@@ -3,6 +3,7 @@
 #include "platform/exception.h"
 #include "tools/genplot/command_support.h"
 #include "tools/genplot/commands.h"
+#include "tools/genplot/termination.h"
 
 #include <CLI/CLI.hpp>
 #include <exception>
@@ -28,6 +29,17 @@ int main(int argc, char** argv)
     tool::AddDumpCommand(app);
     tool::AddVerifyCommand(app);
     tool::AddRenderCommand(app);
+
+    // A signal ends every subcommand cleanly: no temporary file is left behind.
+    if (argc > 1)
+    {
+        for (const CLI::App* command : app.get_subcommands({}))
+        {
+            if (command->get_name() == argv[1])
+                tool::SetTerminationCommand(argv[1]);
+        }
+    }
+    tool::InstallTerminationHandlers();
 
     try
     {

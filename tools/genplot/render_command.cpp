@@ -62,7 +62,7 @@ void RunRender(const RenderOptions& options)
     const std::string text = svg.str();
     try
     {
-        AtomicOutputFile out(options.output);
+        AtomicOutputFile out(options.output, {options.input});
         if (std::fwrite(text.data(), 1, text.size(), out.Stream()) != text.size())
         {
             throw std::runtime_error("writing " + options.output + " failed: " + ErrorText(errno));
