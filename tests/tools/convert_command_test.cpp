@@ -17,6 +17,7 @@ namespace
 {
 
 using genplot::test::GenplotProcess;
+using genplot::test::LargeDrawing;
 using genplot::test::LineCount;
 using genplot::test::ProgramResult;
 using genplot::test::RunGenplot;
@@ -286,22 +287,6 @@ TEST(ConvertCommandTest, HelpVersionAndUsage)
     EXPECT_EQ(none.exitCode, 64);
     EXPECT_EQ(LineCount(none.err), 1) << none.err;
     EXPECT_EQ(RunGenplot({"convert", kSample, "-o", "x", "--frobnicate"}).exitCode, 64);
-}
-
-// A plot with one big piece and `lines` short lines inside it: the writer moves the progress
-// bar and pumps messages once per line.
-std::string LargeDrawing(int lines)
-{
-    std::string text = "IN;SP1;PU0,0;EA400000,400000;";
-    text.reserve(text.size() + static_cast<std::size_t>(lines) * 32);
-    for (int i = 0; i < lines; ++i)
-    {
-        const int x = 1000 + (i % 600) * 600;
-        const int y = 1000 + (i / 600) * 600;
-        text += "PU" + std::to_string(x) + "," + std::to_string(y) + ";PD" +
-                std::to_string(x + 300) + "," + std::to_string(y + 200) + ";";
-    }
-    return text + "PU;";
 }
 
 TEST(ConvertCommandTest, InterruptDuringTheWriteLeavesNoFile)

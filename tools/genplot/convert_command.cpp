@@ -204,6 +204,9 @@ void RunConvert(const ConvertOptions& options)
 {
     const auto started = std::chrono::steady_clock::now();
     InstallInterruptHandler();
+    // Until the output is being written, an interrupt has nothing to remove but is still
+    // about this output.
+    SetTemporaryOutput("", options.output);
 
     HpglImportOptions importOptions;
     ParseP1P2(options.p1p2, importOptions);

@@ -8,10 +8,9 @@
 
 // The program's progress bar: a window of the library's window layer whose procedure draws a
 // bar on stderr, and the Ctrl-C path. During the write, the SIGINT handler only sets a flag
-// (see termination.h); the window turns
-// the flag into a posted message the next time the bar moves, and the library's message pump
-// hands that message back to the window, which sets the host's cancel flag. So an interrupt
-// cancels a write exactly as a cancel button would.
+// (see termination.h); the window turns the flag into a posted message the next time the bar
+// moves, and the library's message pump hands that message back to the window, which sets the
+// host's cancel flag. So an interrupt cancels a write exactly as a cancel button would.
 
 namespace genplot::tool
 {

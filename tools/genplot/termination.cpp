@@ -108,9 +108,16 @@ void WriteError(const char* text, std::size_t length)
 #endif
     )
         _exit(130);
-    // Die of the signal itself, so that the parent sees what ended the program.
+    // Die of the signal itself, so that the parent sees what ended the program. The signal is
+    // blocked while its handler runs: unblocking it delivers the one raised here.
     std::signal(signal, SIG_DFL);
     std::raise(signal);
+#if !defined(_WIN32)
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    sigprocmask(SIG_UNBLOCK, &only, nullptr);
+#endif
     _exit(128 + signal);
 }
 
