@@ -176,10 +176,13 @@ TEST(ConvertCommandTest, RefusesAnEmptyFile)
 TEST(ConvertCommandTest, CommandLineAndOutputFolderFailures)
 {
     DispatchSandbox box;
+    // A missing input is a failed run (1); an option that cannot be parsed is a wrong command
+    // line (64), with a pointer at the subcommand's help.
     const ProgramResult missing =
         RunGenplot({"convert", box.Path("nothing.plt"), "-o", box.Path("o.gpf")});
-    EXPECT_EQ(missing.exitCode, 64);
-    EXPECT_EQ(LineCount(missing.err), 1) << missing.err;
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(missing.err, "genplot convert: cannot open " + box.Path("nothing.plt") +
+                               ": No such file or directory\n");
 
     const ProgramResult noFolder =
         RunGenplot({"convert", kSample, "-o", box.Path("no/such/folder/o.gpf")});
@@ -189,8 +192,10 @@ TEST(ConvertCommandTest, CommandLineAndOutputFolderFailures)
 
     const ProgramResult badOption =
         RunGenplot({"convert", kSample, "-o", box.Path("o.gpf"), "--pen-table", "2=x"});
-    EXPECT_EQ(badOption.exitCode, 1);
+    EXPECT_EQ(badOption.exitCode, 64);
     EXPECT_EQ(LineCount(badOption.err), 1) << badOption.err;
+    EXPECT_NE(badOption.err.find("(see genplot convert --help)"), std::string::npos)
+        << badOption.err;
     EXPECT_FALSE(FileExists(box.Path("o.gpf")));
 }
 

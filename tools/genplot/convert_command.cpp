@@ -73,10 +73,10 @@ void ParseP1P2(const std::string& text, HpglImportOptions& options)
     {
         if ((i > 0 && !(in >> comma)) || comma != ',' || !(in >> values[i]) ||
             std::abs(values[i]) > static_cast<double>(kMaxCoordinate))
-            Fail(kCommand, "--p1p2 takes four numbers X1,Y1,X2,Y2, not \"" + text + "\"");
+            FailUsage(kCommand, "--p1p2 takes four numbers X1,Y1,X2,Y2, not \"" + text + "\"");
     }
     if (in >> comma)
-        Fail(kCommand, "--p1p2 takes four numbers X1,Y1,X2,Y2, not \"" + text + "\"");
+        FailUsage(kCommand, "--p1p2 takes four numbers X1,Y1,X2,Y2, not \"" + text + "\"");
     options.p1x = values[0];
     options.p1y = values[1];
     options.p2x = values[2];
@@ -100,30 +100,59 @@ std::map<int, int> ParsePenTable(const std::string& text)
         char extra = '\0';
         if (!(pair >> pen >> equals >> value) || equals != '=' || (pair >> extra) || pen < 0 ||
             pen > kMaxPen || value < INT32_MIN || value > INT32_MAX)
-            Fail(kCommand, "--pen-table takes PEN=VALUE pairs with pens 0.." +
-                               std::to_string(kMaxPen) + ", not \"" + item + "\"");
+            FailUsage(kCommand, "--pen-table takes PEN=VALUE pairs with pens 0.." +
+                                    std::to_string(kMaxPen) + ", not \"" + item + "\"");
         entries[static_cast<int>(pen)] = static_cast<int>(value);
     }
     return entries;
 }
 
+// Reads at most kMaxInputBytes from `in`; `name` is what messages call it.
+std::string ReadStream(std::istream& in, const std::string& name)
+{
+    std::string data;
+    char block[65536];
+    while (in.read(block, sizeof block) || in.gcount() > 0)
+    {
+        data.append(block, static_cast<std::size_t>(in.gcount()));
+        if (data.size() > kMaxInputBytes)
+            Fail(kCommand,
+                 name + ": too large (at most " + std::to_string(kMaxInputBytes) + " bytes)");
+    }
+    if (in.bad())
+        Fail(kCommand, "cannot read " + name + ": " + ErrorText(errno));
+    return data;
+}
+
+// The drawing: a regular file, a pipe, or "-" for standard input.
 std::string ReadInput(const std::string& path)
 {
+    if (path == "-")
+    {
+        std::ios::sync_with_stdio(false);
+        return ReadStream(std::cin, "standard input");
+    }
     std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    if (error)
-        Fail(kCommand, "cannot read " + path + ": " + error.message());
-    if (size > kMaxInputBytes)
-        Fail(kCommand, path + ": too large (" + std::to_string(size) + " bytes; at most " +
-                           std::to_string(kMaxInputBytes) + ")");
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (!std::filesystem::exists(status))
+        Fail(kCommand,
+             "cannot open " + path + ": " + (error ? error.message() : ErrorText(ENOENT)));
+    if (std::filesystem::is_directory(status))
+        Fail(kCommand, path + ": is a folder");
+    const bool regular = std::filesystem::is_regular_file(status);
+    if (!regular && !std::filesystem::is_fifo(status))
+        Fail(kCommand, path + ": not a regular file or a pipe");
+    if (regular)
+    {
+        const std::uintmax_t size = std::filesystem::file_size(path, error);
+        if (!error && size > kMaxInputBytes)
+            Fail(kCommand, path + ": too large (" + std::to_string(size) + " bytes; at most " +
+                               std::to_string(kMaxInputBytes) + ")");
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in)
         Fail(kCommand, "cannot open " + path + ": " + ErrorText(errno));
-    std::string data(static_cast<std::size_t>(size), '\0');
-    in.read(data.data(), static_cast<std::streamsize>(data.size()));
-    if (in.gcount() != static_cast<std::streamsize>(data.size()))
-        Fail(kCommand, "cannot read " + path + ": it changed while being read");
-    return data;
+    return ReadStream(in, path);
 }
 
 PlotCounts Count(const CPlotInfo& plot)
@@ -260,9 +289,11 @@ void RunConvert(const ConvertOptions& options)
             penTable[static_cast<std::size_t>(pen)] = value;
     }
 
-    const std::string sourceName = options.sourceName.empty()
-                                       ? std::filesystem::path(options.input).filename().string()
-                                       : options.sourceName;
+    std::string sourceName = options.sourceName;
+    if (sourceName.empty())
+        sourceName = options.input == "-"
+                         ? std::string("stdin")
+                         : std::filesystem::path(options.input).filename().string();
     CGenPlot writer;
     writer.Initialize(sourceName.c_str(), &config);
 
@@ -333,9 +364,10 @@ void AddConvertCommand(CLI::App& app)
     auto options = std::make_shared<ConvertOptions>();
     CLI::App* command = app.add_subcommand(
         "convert", "Convert an HP-GL / HP-GL/2 plotter file into a generic plot file");
-    command->add_option("INPUT", options->input, "HP-GL or HP-GL/2 file to read")
-        ->required()
-        ->check(CLI::ExistingFile);
+    command
+        ->add_option("INPUT", options->input,
+                     "HP-GL or HP-GL/2 file to read (- for standard input)")
+        ->required();
     command
         ->add_option("-o,--output", options->output,
                      "Plot file to write (- for standard output); a regular file appears only once "
@@ -373,8 +405,8 @@ void AddConvertCommand(CLI::App& app)
                      "Progress bar on stderr: auto (when it is a terminal), always or never")
         ->check(CLI::IsMember({"auto", "always", "never"}))
         ->capture_default_str();
-    command->footer("Exit status: 0 written, 1 failed (nothing written), 130 interrupted "
-                    "(nothing written).");
+    command->footer("Exit status: 0 written, 1 failed (nothing written), 64 wrong command line, "
+                    "130 interrupted (nothing written).");
     command->callback([options] { RunConvert(*options); });
 }
 
