@@ -8,8 +8,8 @@
 #include <string>
 
 // genplot verify FILE: checks the whole structure of a plot file. A sound file gets a one-line
-// summary on stdout; otherwise the first problem goes to stderr as "OFFSET: problem", and the
-// exit status tells a damaged file from a cancelled one.
+// summary on stdout; otherwise the first problem goes to stderr as "FILE: OFFSET: problem", and
+// the exit status tells a damaged file from a cancelled one.
 
 namespace genplot::tool
 {
