@@ -1,7 +1,9 @@
 #include "genplot/plot_file_reader.h"
 
 #include "genplot/plot_file_reader_internal.h"
+#include "platform/regular_file_internal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -29,10 +31,63 @@ std::string Format(const char* format, ...)
     return buffer;
 }
 
+ByteWindow::ByteWindow(const std::uint8_t* data, std::uint64_t size)
+    : data_(data), size_(size), end_(size)
+{
+}
+
+ByteWindow::ByteWindow(std::FILE* stream, std::uint64_t size) : size_(size), stream_(stream)
+{
+    // Room for the longest record (4 + 65535 bytes) and then some, so that reading goes in
+    // large blocks.
+    buffer_.resize(std::size_t{256} * 1024);
+    data_ = buffer_.data();
+}
+
+const std::uint8_t* ByteWindow::Bytes(std::uint64_t at, std::uint32_t count)
+{
+    if (at >= start_ && count <= end_ - start_ && at - start_ <= end_ - start_ - count)
+    {
+        return data_ + (at - start_);
+    }
+    // The walker reads every byte in order, so `at` never lies behind the window nor past
+    // what it holds.
+    if (stream_ == nullptr || failed_ || at < start_ || at > end_ || count > buffer_.size() ||
+        count > size_ - at)
+    {
+        failed_ = true;
+        return nullptr;
+    }
+    // Keep what is buffered from `at` on, then fill the rest of the buffer from the stream.
+    std::memmove(buffer_.data(), buffer_.data() + (at - start_),
+                 static_cast<std::size_t>(end_ - at));
+    start_ = at;
+    std::size_t held = static_cast<std::size_t>(end_ - start_);
+    const std::uint64_t wanted = std::min<std::uint64_t>(buffer_.size() - held, size_ - end_);
+    errno = 0;
+    const std::size_t got =
+        std::fread(buffer_.data() + held, 1, static_cast<std::size_t>(wanted), stream_);
+    end_ += got;
+    held += got;
+    if (held < count)
+    {
+        // The file shrank while it was read, or the read failed.
+        failed_ = true;
+        error_ = std::ferror(stream_) != 0 ? (errno != 0 ? errno : EIO) : 0;
+        return nullptr;
+    }
+    return data_;
+}
+
 void PlotFileWalker::Run()
 {
     const bool complete = ReadHeader() && ReadMarkers() && ReadPieceTable() &&
                           ReadPieceSections() && ReadAnnotations() && ReadEnd();
+    if (bytes_.Failed())
+    {
+        file_.status = PlotFileStatus::Unreadable;
+        return;
+    }
     if (complete)
     {
         CheckHeaderAgainstSections();
@@ -42,6 +97,11 @@ void PlotFileWalker::Run()
         return;
     }
     file_.status = problemFound_ ? PlotFileStatus::Invalid : PlotFileStatus::Valid;
+}
+
+const std::uint8_t* PlotFileWalker::Bytes(std::uint64_t at, std::uint32_t count)
+{
+    return bytes_.Bytes(at, count);
 }
 
 // A problem that stops the walk; returns false so callers can `return Fail(...)`.
@@ -77,10 +137,14 @@ bool PlotFileWalker::ReadRecord(RecordHead& head)
         return Fail(
             pos_, Format("truncated record header: %llu bytes left, 4 needed", Ull(size_ - pos_)));
     }
+    const std::uint8_t* start = Bytes(pos_, kRecordHeaderSize);
+    if (start == nullptr)
+    {
+        return false;
+    }
     head.offset = pos_;
-    head.type = GetU16(data_ + pos_);
-    head.length = GetU16(data_ + pos_ + 2);
-    head.payload = data_ + pos_ + kRecordHeaderSize;
+    head.type = GetU16(start);
+    head.length = GetU16(start + 2);
     if (!Fits(pos_ + kRecordHeaderSize, head.length))
     {
         return Fail(pos_,
@@ -88,6 +152,12 @@ bool PlotFileWalker::ReadRecord(RecordHead& head)
                            "file at %llu",
                            PlotRecordTypeName(head.type), head.type, head.length, Ull(size_)));
     }
+    const std::uint8_t* record = Bytes(pos_, kRecordHeaderSize + head.length);
+    if (record == nullptr)
+    {
+        return false;
+    }
+    head.payload = record + kRecordHeaderSize;
     pos_ += kRecordHeaderSize + head.length;
     return true;
 }
@@ -112,15 +182,22 @@ bool PlotFileWalker::ReadHeader()
                               "header",
                               Ull(size_)));
     }
-    if (GetU16(data_) != Type(RecordType::Header))
+    const std::uint8_t* first = Bytes(0, kRecordHeaderSize);
+    if (first == nullptr)
+    {
+        return false;
+    }
+    const std::uint16_t type = GetU16(first);
+    const std::uint16_t length = GetU16(first + 2);
+    if (type != Type(RecordType::Header))
     {
         return Fail(0, Format("not a generic plot file: first record type is 0x%04X, "
                               "expected the header record 0xEFBE",
-                              GetU16(data_)));
+                              type));
     }
-    if (GetU16(data_ + 2) != kHeaderBodySize)
+    if (length != kHeaderBodySize)
     {
-        return Fail(0, Format("header record has length %u, expected 140", GetU16(data_ + 2)));
+        return Fail(0, Format("header record has length %u, expected 140", length));
     }
     RecordHead head;
     if (!ReadRecord(head))
@@ -404,9 +481,8 @@ PlotFile ReadPlotFile(const std::uint8_t* data, std::size_t size)
 {
     PlotFile file;
     static const std::uint8_t empty = 0;
-    detail::reader::PlotFileWalker(data != nullptr ? data : &empty, data != nullptr ? size : 0,
-                                   file)
-        .Run();
+    detail::reader::ByteWindow bytes(data != nullptr ? data : &empty, data != nullptr ? size : 0);
+    detail::reader::PlotFileWalker(bytes, file).Run();
     return file;
 }
 
@@ -414,32 +490,32 @@ PlotFile LoadPlotFile(const std::string& path)
 {
     PlotFile file;
     file.status = PlotFileStatus::Unreadable;
-    std::FILE* stream = std::fopen(path.c_str(), "rb");
-    if (stream == nullptr)
+    const detail::RegularFile opened = detail::OpenRegularFile(path.c_str());
+    if (opened.notRegular)
     {
-        file.problem = "cannot open " + path + ": " + std::strerror(errno);
+        // A device or a named pipe has no size to bound the read by, and may never end.
+        file.problem = "cannot read " + path + ": not a regular file";
         return file;
     }
-    std::vector<std::uint8_t> bytes;
-    std::uint8_t block[65536];
-    for (;;)
+    if (opened.stream == nullptr)
     {
-        const std::size_t got = std::fread(block, 1, sizeof block, stream);
-        bytes.insert(bytes.end(), block, block + got);
-        if (got < sizeof block)
-        {
-            break;
-        }
-    }
-    const bool failed = std::ferror(stream) != 0;
-    const int error = errno;
-    std::fclose(stream);
-    if (failed)
-    {
-        file.problem = "cannot read " + path + ": " + std::strerror(error);
+        file.problem = "cannot open " + path + ": " + std::strerror(opened.error);
         return file;
     }
-    return ReadPlotFile(bytes.data(), bytes.size());
+    // The file is read as far as the walk goes: a file that stops being a plot file is not
+    // read any further.
+    detail::reader::ByteWindow bytes(opened.stream, opened.size);
+    detail::reader::PlotFileWalker(bytes, file).Run();
+    std::fclose(opened.stream);
+    if (bytes.Failed())
+    {
+        file.status = PlotFileStatus::Unreadable;
+        file.problemOffset = 0;
+        file.problem = "cannot read " + path + ": " +
+                       (bytes.Error() != 0 ? std::string(std::strerror(bytes.Error()))
+                                           : std::string("it changed while it was read"));
+    }
+    return file;
 }
 
 const char* PlotRecordTypeName(std::uint16_t type)

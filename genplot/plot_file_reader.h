@@ -172,8 +172,11 @@ struct PlotFile
 /// reads outside the buffer and takes time linear in `size`.
 GENPLOT_API PlotFile ReadPlotFile(const std::uint8_t* data, std::size_t size);
 
-/// Reads the file at `path` (a native path) whole and decodes it as ReadPlotFile does. A file
-/// that cannot be opened or read gives the status Unreadable.
+/// Reads the file at `path` (a native path) and decodes it as ReadPlotFile does, reading it
+/// front to back only as far as it is a plot: a file is read no further than its first record
+/// that cannot be part of one. Only a regular file is read: a device or a named pipe gives the
+/// status Unreadable at once, without being read or waited for, as does a file that cannot be
+/// opened or read, or that shrinks while it is read.
 GENPLOT_API PlotFile LoadPlotFile(const std::string& path);
 
 /// A short lower-case name for a record type ("header", "polyline", ...), or "unknown".

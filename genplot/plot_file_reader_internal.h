@@ -7,6 +7,7 @@
 #include "genplot/plot_file_reader.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -59,20 +60,61 @@ struct RecordHead
     const std::uint8_t* payload = nullptr;
 };
 
+/// The bytes the walker reads: a whole file in memory, or a window that slides front to back
+/// over a stream, so that reading a file never holds more of it than one record and a block
+/// (the decoded records aside).
+class ByteWindow
+{
+  public:
+    /// Serves `size` bytes at `data`, which must stay valid while the window is used.
+    ByteWindow(const std::uint8_t* data, std::uint64_t size);
+    /// Serves the `size` bytes of `stream`, read from its current position onwards.
+    ByteWindow(std::FILE* stream, std::uint64_t size);
+
+    std::uint64_t size() const
+    {
+        return size_;
+    }
+    /// The `count` bytes at `at` (which must lie within the size), valid until the next call.
+    /// Offsets may only move forward past bytes already served. Null when the stream fails or
+    /// ends early; `Failed` is then true.
+    const std::uint8_t* Bytes(std::uint64_t at, std::uint32_t count);
+    bool Failed() const
+    {
+        return failed_;
+    }
+    /// The errno of a failed read; 0 when the stream ended before its size.
+    int Error() const
+    {
+        return error_;
+    }
+
+  private:
+    const std::uint8_t* data_ = nullptr;
+    std::uint64_t size_ = 0;
+    std::FILE* stream_ = nullptr;
+    std::vector<std::uint8_t> buffer_;
+    std::uint64_t start_ = 0; // file offset of buffer_[0]
+    std::uint64_t end_ = 0;   // file offset after the last buffered byte
+    bool failed_ = false;
+    int error_ = 0;
+};
+
 /// Walks one file front to back and fills a PlotFile. Each Read... step returns false when
 /// the walk must stop: at a problem that leaves nothing after it trustworthy, or at the end
 /// of a cancelled file.
 class PlotFileWalker
 {
   public:
-    /// `data` must hold `size` bytes and stay valid during Run; `file` receives the result.
-    PlotFileWalker(const std::uint8_t* data, std::size_t size, PlotFile& file)
-        : data_(data), size_(size), file_(file)
+    /// Reads from `bytes`; `file` receives the result.
+    PlotFileWalker(ByteWindow& bytes, PlotFile& file)
+        : bytes_(bytes), size_(bytes.size()), file_(file)
     {
-        file_.size = size;
+        file_.size = size_;
     }
 
-    /// Reads the whole file and sets the status.
+    /// Reads the whole file and sets the status. A window that fails leaves the status
+    /// Unreadable, with the problem for the caller to say.
     void Run();
 
   private:
@@ -80,6 +122,8 @@ class PlotFileWalker
     bool Fail(std::uint64_t offset, const std::string& message);
     void Note(std::uint64_t offset, const std::string& message);
     bool Fits(std::uint64_t at, std::uint64_t count) const;
+    // The bytes at `at`, which are known to fit; null (and the walk stops) when unreadable.
+    const std::uint8_t* Bytes(std::uint64_t at, std::uint32_t count);
     // Reads the record at the current position and moves past it, once it is known to fit.
     bool ReadRecord(RecordHead& head);
     bool ExpectLength(const RecordHead& head, std::uint32_t length);
@@ -103,7 +147,7 @@ class PlotFileWalker
     bool ReadAnnotations();
     bool ReadAnnotation(const RecordHead& head, PlotFileAnnotation& label);
 
-    const std::uint8_t* data_;
+    ByteWindow& bytes_;
     std::uint64_t size_;
     PlotFile& file_;
     std::uint64_t pos_ = 0;

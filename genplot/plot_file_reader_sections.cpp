@@ -251,8 +251,30 @@ bool PlotFileWalker::EndInsideSection(std::size_t index, std::size_t lines)
 // The loose section comes first; the header's count says where it ends.
 bool PlotFileWalker::ReadAnnotations()
 {
-    while (Fits(pos_, kRecordHeaderSize) && GetU16(data_ + pos_) == Type(RecordType::Annotation))
+    for (;;)
     {
+        if (!Fits(pos_, kRecordHeaderSize))
+        {
+            break;
+        }
+        const std::uint8_t* next = Bytes(pos_, kRecordHeaderSize);
+        if (next == nullptr)
+        {
+            return false;
+        }
+        if (GetU16(next) != Type(RecordType::Annotation))
+        {
+            break;
+        }
+        // The header's two 16-bit counts bound the sections; a file with more annotations
+        // than they can describe is not a plot, however long it goes on.
+        if (file_.looseAnnotations.size() + file_.pieceAnnotations.size() >=
+            2 * std::size_t{kMaxAnnotationsPerSection})
+        {
+            return Fail(pos_, Format("more than %u annotation records, more than the header's "
+                                     "counts can describe",
+                                     2 * kMaxAnnotationsPerSection));
+        }
         RecordHead head;
         if (!ReadRecord(head))
         {

@@ -4,6 +4,27 @@
 // real Win32 declarations; elsewhere the same names are served from a text file in the format
 // that regedit exports (see platform/posix/registry.cpp for where the file is looked up).
 
+#include "platform/export.h"
+
+#include <cstdint>
+
+namespace genplot
+{
+
+/// Largest registry file read, in bytes (16 MiB); a larger file counts as no file.
+inline constexpr std::uint64_t kMaxRegistryFileSize = std::uint64_t{16} << 20;
+
+/// Names the registry file (a native path, regedit format) this process reads its settings
+/// from, in place of $GENPLOT_REGISTRY and the configuration folders; null or empty goes back
+/// to those. The file is checked now and read again at every open of a key. Returns false,
+/// with errno set and the choice unchanged, when the file cannot serve: the errno of a failed
+/// open, EINVAL when it is not a regular file (a folder, a named pipe, a device), EFBIG when it
+/// is larger than kMaxRegistryFileSize. On Windows, where settings come from the system
+/// registry, it changes nothing and returns false with errno ENOSYS.
+GENPLOT_API bool UseRegistryFile(const char* path);
+
+} // namespace genplot
+
 #if defined(_WIN32)
 
 // RegOpenKeyExA, RegQueryValueExA and RegCloseKey are advapi32's own.
@@ -11,10 +32,7 @@
 
 #else
 
-#include "platform/export.h"
 #include "platform/win_types.h"
-
-#include <cstdint>
 
 /// Handle to an open registry key, or one of the predefined root keys below.
 typedef struct HKEY__* HKEY;

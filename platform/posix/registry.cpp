@@ -10,17 +10,24 @@
 //   "Old"=-                                    deletes a value; [-KEY] deletes a key and
 //                                              everything below it
 //
-// The file is $GENPLOT_REGISTRY, else $XDG_CONFIG_HOME/genplot/registry.reg, else
-// $HOME/.config/genplot/registry.reg. No file (or one without the first line) means no keys.
+// The file is the one named by genplot::UseRegistryFile, else $GENPLOT_REGISTRY, else
+// $XDG_CONFIG_HOME/genplot/registry.reg, else $HOME/.config/genplot/registry.reg. No file (or
+// one without the first line) means no keys, and so does anything that is not a regular file
+// of at most kMaxRegistryFileSize bytes: a named pipe would block the reader, a device such as
+// /dev/zero would never end.
 // It is read again at every open, and an open key keeps a snapshot of its own values, so a
 // changed file takes effect at the next open and closing a key touches nothing shared.
 
 #include "platform/registry.h"
 
+#include "platform/regular_file_internal.h"
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <new>
 #include <string>
 #include <utility>
@@ -119,8 +126,17 @@ std::string NonEmptyEnv(const char* name)
     return value != nullptr ? std::string(value) : std::string();
 }
 
+// The file chosen with UseRegistryFile; empty when none is.
+std::mutex chosenFileLock;
+std::string chosenFile;
+
 std::string RegistryFilePath()
 {
+    {
+        std::lock_guard<std::mutex> hold(chosenFileLock);
+        if (!chosenFile.empty())
+            return chosenFile;
+    }
     std::string path = NonEmptyEnv("GENPLOT_REGISTRY");
     if (!path.empty())
         return path;
@@ -135,19 +151,38 @@ std::string RegistryFilePath()
     return config + "/genplot/registry.reg";
 }
 
+// Opens `path` when it can serve as the registry file; errno-style error otherwise (EINVAL:
+// not a regular file, EFBIG: too large).
+int OpenRegistryFile(const std::string& path, genplot::detail::RegularFile& file)
+{
+    file = genplot::detail::OpenRegularFile(path.c_str());
+    if (file.notRegular)
+        return EINVAL;
+    if (file.stream == nullptr)
+        return file.error != 0 ? file.error : ENOENT;
+    if (file.size > genplot::kMaxRegistryFileSize)
+    {
+        std::fclose(file.stream);
+        file.stream = nullptr;
+        return EFBIG;
+    }
+    return 0;
+}
+
 bool ReadWholeFile(const std::string& path, std::string& contents)
 {
     if (path.empty())
         return false;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr)
+    genplot::detail::RegularFile file;
+    if (OpenRegistryFile(path, file) != 0)
         return false;
-    char block[4096];
-    std::size_t got;
-    while ((got = std::fread(block, 1, sizeof block, file)) > 0)
-        contents.append(block, got);
-    bool ok = std::ferror(file) == 0;
-    std::fclose(file);
+    // The size measured at the open bounds the read: a file that grows meanwhile is read no
+    // further.
+    contents.resize(static_cast<std::size_t>(file.size));
+    const std::size_t got = std::fread(contents.data(), 1, contents.size(), file.stream);
+    contents.resize(got);
+    const bool ok = std::ferror(file.stream) == 0;
+    std::fclose(file.stream);
     return ok;
 }
 
@@ -590,3 +625,37 @@ LONG RegCloseKey(HKEY key)
     delete opened;
     return ERROR_SUCCESS;
 }
+
+namespace genplot
+{
+
+bool UseRegistryFile(const char* path)
+{
+    if (path == nullptr || path[0] == '\0')
+    {
+        std::lock_guard<std::mutex> hold(chosenFileLock);
+        chosenFile.clear();
+        return true;
+    }
+    detail::RegularFile file;
+    const int error = OpenRegistryFile(path, file);
+    if (error != 0)
+    {
+        errno = error;
+        return false;
+    }
+    std::fclose(file.stream);
+    try
+    {
+        std::lock_guard<std::mutex> hold(chosenFileLock);
+        chosenFile = path;
+    }
+    catch (...)
+    {
+        errno = ENOMEM;
+        return false;
+    }
+    return true;
+}
+
+} // namespace genplot

@@ -4,10 +4,13 @@
 #include "platform/registry.h"
 #include "support/scoped_env.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -363,4 +366,74 @@ TEST(RegistryLocationTest, DefaultFileIsUnderTheConfigurationFolder)
                   ERROR_FILE_NOT_FOUND);
     }
     std::filesystem::remove_all(base);
+}
+
+// What the file may be: a regular file of at most 16 MiB. Anything else reads as no file,
+// without blocking on a named pipe or reading a device without end.
+TEST_F(RegistryTest, OnlyARegularFileOfSaneSizeIsRead)
+{
+    const std::string content = "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software\\Tavrin\\Conversion]"
+                                "\r\n\"A\"=\"1\"\r\n";
+    Write(content);
+    EXPECT_EQ(OpenResult(kConversion), ERROR_SUCCESS);
+
+    // At the limit it is read; one byte more and it counts as missing.
+    ASSERT_EQ(truncate(path_.c_str(), static_cast<off_t>(genplot::kMaxRegistryFileSize)), 0);
+    EXPECT_EQ(OpenResult(kConversion), ERROR_SUCCESS);
+    ASSERT_EQ(truncate(path_.c_str(), static_cast<off_t>(genplot::kMaxRegistryFileSize + 1)), 0);
+    EXPECT_EQ(OpenResult(kConversion), ERROR_FILE_NOT_FOUND);
+
+    // Should an open block or read without end, the alarm ends the test instead.
+    std::signal(SIGALRM, SIG_DFL);
+    alarm(30);
+    std::remove(path_.c_str());
+    ASSERT_EQ(mkfifo(path_.c_str(), 0600), 0);
+    EXPECT_EQ(OpenResult(kConversion), ERROR_FILE_NOT_FOUND); // no writer: must not wait
+    EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, "A").result, ERROR_FILE_NOT_FOUND);
+    {
+        ScopedEnv device("GENPLOT_REGISTRY", "/dev/zero");
+        EXPECT_EQ(OpenResult(kConversion), ERROR_FILE_NOT_FOUND);
+    }
+    {
+        ScopedEnv folder("GENPLOT_REGISTRY", TempDir().c_str());
+        EXPECT_EQ(OpenResult(kConversion), ERROR_FILE_NOT_FOUND);
+    }
+    alarm(0);
+}
+
+TEST_F(RegistryTest, AFileNamedForTheProcessWinsOverTheEnvironment)
+{
+    Write("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software\\Tavrin\\Conversion]\r\n\"A\"=\"env\"\r\n");
+    const std::string chosen = path_ + ".chosen";
+    WriteFile(
+        chosen,
+        "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software\\Tavrin\\Conversion]\r\n\"A\"=\"own\"\r\n");
+    const auto valueOfA = [this] {
+        HKEY key = Open(kConversion);
+        return key != nullptr ? Query(key, "A").bytes : std::vector<BYTE>();
+    };
+    EXPECT_EQ(valueOfA(), Bytes(std::string("env", 4)));
+    ASSERT_TRUE(genplot::UseRegistryFile(chosen.c_str()));
+    EXPECT_EQ(valueOfA(), Bytes(std::string("own", 4)));
+
+    // Files that cannot serve are refused with a reason, and the choice stays.
+    errno = 0;
+    EXPECT_FALSE(genplot::UseRegistryFile("/dev/zero"));
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_FALSE(genplot::UseRegistryFile(TempDir().c_str()));
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_FALSE(genplot::UseRegistryFile((path_ + ".missing").c_str()));
+    EXPECT_EQ(errno, ENOENT);
+    const std::string large = path_ + ".large";
+    WriteFile(large, "REGEDIT4\r\n");
+    ASSERT_EQ(truncate(large.c_str(), static_cast<off_t>(genplot::kMaxRegistryFileSize + 1)), 0);
+    EXPECT_FALSE(genplot::UseRegistryFile(large.c_str()));
+    EXPECT_EQ(errno, EFBIG);
+    EXPECT_EQ(valueOfA(), Bytes(std::string("own", 4)));
+
+    // Null goes back to the environment.
+    EXPECT_TRUE(genplot::UseRegistryFile(nullptr));
+    EXPECT_EQ(valueOfA(), Bytes(std::string("env", 4)));
+    std::remove(chosen.c_str());
+    std::remove(large.c_str());
 }

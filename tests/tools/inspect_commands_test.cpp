@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -124,13 +125,14 @@ class InspectCommandsTest : public ::testing::Test
         return path;
     }
 
-    CommandResult Genplot(const std::string& arguments)
+    // Runs genplot with `arguments` through the shell, `prefix` before it.
+    CommandResult Genplot(const std::string& arguments, const std::string& prefix = "")
     {
         CommandResult run;
         const std::string out = dir_ + "/stdout";
         const std::string err = dir_ + "/stderr";
         const std::string command =
-            std::string("'") + GENPLOT_EXE + "' " + arguments + " >'" + out + "' 2>'" + err + "'";
+            prefix + "'" + GENPLOT_EXE + "' " + arguments + " >'" + out + "' 2>'" + err + "'";
         const int status = std::system(command.c_str());
         run.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         run.out = Slurp(out);
@@ -147,8 +149,8 @@ TEST_F(InspectCommandsTest, VerifyPassesSoundFilesWithASummary)
 {
     const CommandResult run = Genplot("verify '" + Write("one.gpf", OnePiece()) + "'");
     EXPECT_EQ(run.exit, 0) << run.err;
-    EXPECT_NE(run.out.find("valid plot file: pieces 1, lines 1"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("bytes 241"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out, dir_ + "/one.gpf: valid plot file: 1 pieces, 0 lines, 0 labels, 4 points, "
+                              "241 bytes\n");
     EXPECT_EQ(run.err, "");
 
     EXPECT_EQ(Genplot("verify '" + Write("label.gpf", LooseLabel()) + "'").exit, 0);
@@ -165,11 +167,11 @@ TEST_F(InspectCommandsTest, VerifyReportsTheFirstProblemAtItsOffset)
         const char* prefix;
     };
     const Case cases[] = {
-        {"truncated", 0, 0, 200, "185: "}, // inside the outline polyline
-        {"entry", 172, 177, 241, "172: "}, // piece-table offset one past the section
-        {"count", 58, 2, 241, "58: "},     // pieceCount 2 for one entry
-        {"length", 187, 45, 241, "185: "}, // polyline length 45 for 4 points
-        {"end", 0, 0, 237, "237: "},       // no end record
+        {"truncated", 0, 0, 200, ".gpf: 185: "}, // inside the outline polyline
+        {"entry", 172, 177, 241, ".gpf: 172: "}, // piece-table offset one past the section
+        {"count", 58, 2, 241, ".gpf: 58: "},     // pieceCount 2 for one entry
+        {"length", 187, 45, 241, ".gpf: 185: "}, // polyline length 45 for 4 points
+        {"end", 0, 0, 237, ".gpf: 237: "},       // no end record
     };
     for (const Case& c : cases)
     {
@@ -180,10 +182,11 @@ TEST_F(InspectCommandsTest, VerifyReportsTheFirstProblemAtItsOffset)
             bytes[c.at] = c.value;
         }
         bytes.resize(c.keep);
-        const CommandResult run =
-            Genplot("verify '" + Write(std::string(c.name) + ".gpf", bytes) + "'");
+        const std::string path = Write(std::string(c.name) + ".gpf", bytes);
+        const CommandResult run = Genplot("verify '" + path + "'");
         EXPECT_EQ(run.exit, 1);
-        EXPECT_EQ(run.err.rfind(c.prefix, 0), 0u) << run.err;
+        EXPECT_EQ(run.err.rfind("genplot verify: " + dir_ + "/" + c.name + c.prefix, 0), 0u)
+            << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
         EXPECT_EQ(run.out, "");
     }
@@ -193,7 +196,8 @@ TEST_F(InspectCommandsTest, VerifyTellsCancelledFilesApart)
 {
     const CommandResult run = Genplot("verify '" + Write("cancelled.gpf", Cancelled()) + "'");
     EXPECT_EQ(run.exit, 2);
-    EXPECT_EQ(run.err.rfind("347: cancelled", 0), 0u) << run.err;
+    EXPECT_EQ(run.err.rfind("genplot verify: " + dir_ + "/cancelled.gpf: 347: cancelled", 0), 0u)
+        << run.err;
 }
 
 TEST_F(InspectCommandsTest, VerifyRefusesWhatIsNotAPlotFile)
@@ -201,11 +205,16 @@ TEST_F(InspectCommandsTest, VerifyRefusesWhatIsNotAPlotFile)
     const CommandResult text =
         Genplot("verify '" + Write("text.plt", Bytes{'I', 'N', ';', 'S', 'P', '1'}) + "'");
     EXPECT_EQ(text.exit, 1);
-    EXPECT_EQ(text.err.rfind("0: not a generic plot file", 0), 0u) << text.err;
+    // Named, said without an offset, and with a hint for what HP-GL looks like.
+    EXPECT_EQ(text.err, "genplot verify: " + dir_ +
+                            "/text.plt: not a generic plot file: first record type is 0x4E49, "
+                            "expected the header record 0xEFBE (an HP-GL drawing? try genplot "
+                            "convert)\n");
 
     const CommandResult missing = Genplot("verify '" + dir_ + "/missing.gpf'");
     EXPECT_EQ(missing.exit, 3);
-    EXPECT_NE(missing.err.find("cannot open"), std::string::npos) << missing.err;
+    EXPECT_EQ(missing.err.rfind("genplot verify: cannot open " + dir_ + "/missing.gpf: ", 0), 0u)
+        << missing.err;
 
     EXPECT_NE(Genplot("verify").exit, 0); // no FILE: a usage error
 }
@@ -256,11 +265,47 @@ TEST_F(InspectCommandsTest, DumpOfADamagedFileStopsAtTheProblem)
     EXPECT_EQ(run.exit, 1);
     EXPECT_NE(run.out.find("180 line-type"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find("185 "), std::string::npos) << run.out;
-    EXPECT_EQ(run.err.rfind("185: ", 0), 0u) << run.err;
+    EXPECT_EQ(run.err.rfind("genplot dump: " + dir_ + "/cut.gpf: 185: ", 0), 0u) << run.err;
 
     const CommandResult cancelled = Genplot("dump '" + Write("cancelled.gpf", Cancelled()) + "'");
     EXPECT_EQ(cancelled.exit, 2);
     EXPECT_NE(cancelled.out.find("319 polyline type=0x0301 length=24 piece=1 points=2\n"),
               std::string::npos)
         << cancelled.out;
+}
+
+TEST_F(InspectCommandsTest, DevicesAndNamedPipesAreUnreadableAtOnce)
+{
+    // /dev/zero would never end and a pipe without a writer would wait forever; `timeout`
+    // turns a hang into a failure (exit 124) instead of a stuck test.
+    const std::string pipe = dir_ + "/pipe";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    for (const std::string& path : {std::string("/dev/zero"), pipe})
+    {
+        for (const std::string command : {"verify", "dump", "render"})
+        {
+            SCOPED_TRACE(command + " " + path);
+            const std::string output = command == "render" ? " -o '" + dir_ + "/out.svg'" : "";
+            const CommandResult run =
+                Genplot("'" + command + "' '" + path + "'" + output, "timeout 20 ");
+            EXPECT_EQ(run.exit, 3);
+            EXPECT_EQ(run.err,
+                      "genplot " + command + ": cannot read " + path + ": not a regular file\n");
+        }
+    }
+}
+
+TEST_F(InspectCommandsTest, ACancelledFileGetsOneLineFromRender)
+{
+    const std::string path = Write("cancelled.gpf", Cancelled());
+    const CommandResult refused = Genplot("render '" + path + "' -o '" + dir_ + "/c.svg'");
+    EXPECT_EQ(refused.exit, 2);
+    EXPECT_EQ(refused.err, "genplot render: " + path +
+                               ": 347: cancelled: the write stopped inside piece 1, with 1 of 2 "
+                               "pieces complete and no annotations; not drawn (--allow-cancelled "
+                               "draws what was written)\n");
+    const CommandResult drawn =
+        Genplot("render '" + path + "' -o '" + dir_ + "/c.svg' --allow-cancelled");
+    EXPECT_EQ(drawn.exit, 0);
+    EXPECT_EQ(std::count(drawn.err.begin(), drawn.err.end(), '\n'), 1) << drawn.err;
 }

@@ -167,4 +167,20 @@ inline int LineCount(const std::string& text)
     return lines + (!text.empty() && text.back() != '\n' ? 1 : 0);
 }
 
+/// HP-GL for a plot with one big piece and `lines` short lines inside it: the writer moves
+/// the progress bar and pumps messages once per line, so the write takes a while.
+inline std::string LargeDrawing(int lines)
+{
+    std::string text = "IN;SP1;PU0,0;EA400000,400000;";
+    text.reserve(text.size() + static_cast<std::size_t>(lines) * 32);
+    for (int i = 0; i < lines; ++i)
+    {
+        const int x = 1000 + (i % 600) * 600;
+        const int y = 1000 + (i / 600) * 600;
+        text += "PU" + std::to_string(x) + "," + std::to_string(y) + ";PD" +
+                std::to_string(x + 300) + "," + std::to_string(y + 200) + ";";
+    }
+    return text + "PU;";
+}
+
 } // namespace genplot::test

@@ -8,14 +8,17 @@
 #include "genplot/gen_plot.h"
 #include "geometry/label.h"
 #include "geometry/perim.h"
+#include "platform/registry.h"
 #include "plotinfo/plot_config.h"
 #include "plotinfo/plot_info.h"
 #include "tools/genplot/command_support.h"
 #include "tools/genplot/commands.h"
 #include "tools/genplot/output_file.h"
 #include "tools/genplot/terminal_progress.h"
+#include "tools/genplot/termination.h"
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -71,10 +74,10 @@ void ParseP1P2(const std::string& text, HpglImportOptions& options)
     {
         if ((i > 0 && !(in >> comma)) || comma != ',' || !(in >> values[i]) ||
             std::abs(values[i]) > static_cast<double>(kMaxCoordinate))
-            Fail(kCommand, "--p1p2 takes four numbers X1,Y1,X2,Y2, not \"" + text + "\"");
+            FailUsage(kCommand, "--p1p2 takes four numbers X1,Y1,X2,Y2, not \"" + text + "\"");
     }
     if (in >> comma)
-        Fail(kCommand, "--p1p2 takes four numbers X1,Y1,X2,Y2, not \"" + text + "\"");
+        FailUsage(kCommand, "--p1p2 takes four numbers X1,Y1,X2,Y2, not \"" + text + "\"");
     options.p1x = values[0];
     options.p1y = values[1];
     options.p2x = values[2];
@@ -98,30 +101,59 @@ std::map<int, int> ParsePenTable(const std::string& text)
         char extra = '\0';
         if (!(pair >> pen >> equals >> value) || equals != '=' || (pair >> extra) || pen < 0 ||
             pen > kMaxPen || value < INT32_MIN || value > INT32_MAX)
-            Fail(kCommand, "--pen-table takes PEN=VALUE pairs with pens 0.." +
-                               std::to_string(kMaxPen) + ", not \"" + item + "\"");
+            FailUsage(kCommand, "--pen-table takes PEN=VALUE pairs with pens 0.." +
+                                    std::to_string(kMaxPen) + ", not \"" + item + "\"");
         entries[static_cast<int>(pen)] = static_cast<int>(value);
     }
     return entries;
 }
 
+// Reads at most kMaxInputBytes from `in`; `name` is what messages call it.
+std::string ReadStream(std::istream& in, const std::string& name)
+{
+    std::string data;
+    char block[65536];
+    while (in.read(block, sizeof block) || in.gcount() > 0)
+    {
+        data.append(block, static_cast<std::size_t>(in.gcount()));
+        if (data.size() > kMaxInputBytes)
+            Fail(kCommand,
+                 name + ": too large (at most " + std::to_string(kMaxInputBytes) + " bytes)");
+    }
+    if (in.bad())
+        Fail(kCommand, "cannot read " + name + ": " + ErrorText(errno));
+    return data;
+}
+
+// The drawing: a regular file, a pipe, or "-" for standard input.
 std::string ReadInput(const std::string& path)
 {
+    if (path == "-")
+    {
+        std::ios::sync_with_stdio(false);
+        return ReadStream(std::cin, "standard input");
+    }
     std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    if (error)
-        Fail(kCommand, "cannot read " + path + ": " + error.message());
-    if (size > kMaxInputBytes)
-        Fail(kCommand, path + ": too large (" + std::to_string(size) + " bytes; at most " +
-                           std::to_string(kMaxInputBytes) + ")");
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (!std::filesystem::exists(status))
+        Fail(kCommand,
+             "cannot open " + path + ": " + (error ? error.message() : ErrorText(ENOENT)));
+    if (std::filesystem::is_directory(status))
+        Fail(kCommand, path + ": is a folder");
+    const bool regular = std::filesystem::is_regular_file(status);
+    if (!regular && !std::filesystem::is_fifo(status))
+        Fail(kCommand, path + ": not a regular file or a pipe");
+    if (regular)
+    {
+        const std::uintmax_t size = std::filesystem::file_size(path, error);
+        if (!error && size > kMaxInputBytes)
+            Fail(kCommand, path + ": too large (" + std::to_string(size) + " bytes; at most " +
+                               std::to_string(kMaxInputBytes) + ")");
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in)
         Fail(kCommand, "cannot open " + path + ": " + ErrorText(errno));
-    std::string data(static_cast<std::size_t>(size), '\0');
-    in.read(data.data(), static_cast<std::streamsize>(data.size()));
-    if (in.gcount() != static_cast<std::streamsize>(data.size()))
-        Fail(kCommand, "cannot read " + path + ": it changed while being read");
-    return data;
+    return ReadStream(in, path);
 }
 
 PlotCounts Count(const CPlotInfo& plot)
@@ -173,6 +205,25 @@ int CommonTextHeight(const CPlotInfo& plot)
     return best;
 }
 
+// The library reads its fat-line settings from the registry file named here.
+void UseRegistry(const std::string& path)
+{
+    if (UseRegistryFile(path.c_str()))
+        return;
+    const int error = errno;
+    std::string reason;
+    if (error == EINVAL)
+        reason = "not a regular file";
+    else if (error == EFBIG)
+        reason = "larger than the " + std::to_string(kMaxRegistryFileSize >> 20) +
+                 " MiB a registry file may have";
+    else if (error == ENOSYS)
+        reason = "settings come from the system registry here";
+    else
+        reason = ErrorText(error);
+    Fail(kCommand, "--registry " + path + ": " + reason);
+}
+
 void CheckInterrupt(const ConvertOptions& options)
 {
     if (Interrupted())
@@ -183,6 +234,9 @@ void RunConvert(const ConvertOptions& options)
 {
     const auto started = std::chrono::steady_clock::now();
     InstallInterruptHandler();
+    // Until the output is being written, an interrupt has nothing to remove but is still
+    // about this output.
+    SetTemporaryOutput("", options.output);
 
     HpglImportOptions importOptions;
     ParseP1P2(options.p1p2, importOptions);
@@ -190,14 +244,7 @@ void RunConvert(const ConvertOptions& options)
     importOptions.interrupt = InterruptFlag();
     const std::map<int, int> penEntries = ParsePenTable(options.penTable);
     if (!options.registry.empty())
-    {
-        // The library reads its fat-line settings from the registry file named here.
-#if defined(_WIN32)
-        _putenv_s("GENPLOT_REGISTRY", options.registry.c_str());
-#else
-        setenv("GENPLOT_REGISTRY", options.registry.c_str(), 1);
-#endif
-    }
+        UseRegistry(options.registry);
 
     CPlotInfo plot;
     plot.closeTolerance = options.closeTolerance;
@@ -243,16 +290,19 @@ void RunConvert(const ConvertOptions& options)
             penTable[static_cast<std::size_t>(pen)] = value;
     }
 
-    const std::string sourceName = options.sourceName.empty()
-                                       ? std::filesystem::path(options.input).filename().string()
-                                       : options.sourceName;
+    std::string sourceName = options.sourceName;
+    if (sourceName.empty())
+        sourceName = options.input == "-"
+                         ? std::string("stdin")
+                         : std::filesystem::path(options.input).filename().string();
     CGenPlot writer;
     writer.Initialize(sourceName.c_str(), &config);
 
     std::unique_ptr<AtomicOutputFile> output;
     try
     {
-        output = std::make_unique<AtomicOutputFile>(options.output);
+        output = std::make_unique<AtomicOutputFile>(
+            options.output, std::vector<std::string>{options.input}, OutputAccess::Seekable);
     }
     catch (const std::runtime_error& error)
     {
@@ -261,6 +311,8 @@ void RunConvert(const ConvertOptions& options)
     int cancel = 0;
     int written = 0;
     {
+        // The write pumps messages, so Ctrl-C can cancel it the way a host's button would.
+        const CancellableStage stage;
         TerminalProgress progress("writing", ParseProgressDisplay(options.progress));
         // The writer's positions run from 75 to about 150.
         progress.Control()->SetRange(75, 150);
@@ -278,6 +330,11 @@ void RunConvert(const ConvertOptions& options)
         output->Discard();
         Fail(kCommand, "writing " + options.output + " failed");
     }
+    // The writer leaves the stream after the header it rewrote last; the end is the size.
+    long bytes = -1;
+    if (std::fseek(output->Stream(), 0, SEEK_END) == 0)
+        bytes = std::ftell(output->Stream());
+    const bool toStandardOutput = output->IsStandardOutput();
     try
     {
         output->Commit();
@@ -289,16 +346,16 @@ void RunConvert(const ConvertOptions& options)
 
     for (const std::string& note : report.Notes())
         std::cerr << "genplot " << kCommand << ": note: " << note << '\n';
-    std::error_code sizeError;
-    const std::uintmax_t bytes = std::filesystem::file_size(options.output, sizeError);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     char time[32];
     std::snprintf(time, sizeof time, "%.2f s", seconds);
-    std::cout << options.output << ": " << counts.pieces << " pieces, " << counts.lines
-              << " lines, " << counts.labels << " labels, " << counts.points << " points, "
-              << counts.lines - linesBeforeThickening << " strokes added by thickening, "
-              << (sizeError ? 0 : bytes) << " bytes, " << time << std::endl;
+    // With the plot on standard output, the summary goes where the other messages go.
+    std::ostream& summary = toStandardOutput ? std::cerr : std::cout;
+    summary << options.output << ": " << counts.pieces << " pieces, " << counts.lines << " lines, "
+            << counts.labels << " labels, " << counts.points << " points, "
+            << counts.lines - linesBeforeThickening << " strokes added by thickening, "
+            << (bytes < 0 ? 0 : bytes) << " bytes, " << time << std::endl;
 }
 
 } // namespace
@@ -308,12 +365,14 @@ void AddConvertCommand(CLI::App& app)
     auto options = std::make_shared<ConvertOptions>();
     CLI::App* command = app.add_subcommand(
         "convert", "Convert an HP-GL / HP-GL/2 plotter file into a generic plot file");
-    command->add_option("INPUT", options->input, "HP-GL or HP-GL/2 file to read")
-        ->required()
-        ->check(CLI::ExistingFile);
+    command
+        ->add_option("INPUT", options->input,
+                     "HP-GL or HP-GL/2 file to read (- for standard input)")
+        ->required();
     command
         ->add_option("-o,--output", options->output,
-                     "Plot file to write; it appears only once complete")
+                     "Plot file to write (- for standard output); a regular file appears only once "
+                     "complete, a named pipe or a device is written in place")
         ->required();
     command
         ->add_option("--close-tolerance", options->closeTolerance,
@@ -324,11 +383,9 @@ void AddConvertCommand(CLI::App& app)
     command->add_option("--source-name", options->sourceName,
                         "Source name recorded in the file header (20 characters kept; default: "
                         "the input's file name)");
-    command
-        ->add_option("--registry", options->registry,
-                     "Registry file (regedit export) the library reads its settings from; sets "
-                     "GENPLOT_REGISTRY for the run")
-        ->check(CLI::ExistingFile);
+    command->add_option("--registry", options->registry,
+                        "Registry file (regedit export) the library reads its settings from, in "
+                        "place of GENPLOT_REGISTRY");
     command
         ->add_option("--pen-table", options->penTable,
                      "Per-pen table for the writer, as PEN=VALUE pairs separated by commas; pens "
@@ -349,8 +406,8 @@ void AddConvertCommand(CLI::App& app)
                      "Progress bar on stderr: auto (when it is a terminal), always or never")
         ->check(CLI::IsMember({"auto", "always", "never"}))
         ->capture_default_str();
-    command->footer("Exit status: 0 written, 1 failed (nothing written), 130 interrupted "
-                    "(nothing written).");
+    command->footer("Exit status: 0 written, 1 failed (nothing written), 64 wrong command line, "
+                    "130 interrupted (nothing written).");
     command->callback([options] { RunConvert(*options); });
 }
 

@@ -25,9 +25,7 @@ struct DumpOptions
     bool points = false;
 };
 
-constexpr int kExitInvalid = 1;
-constexpr int kExitCancelled = 2;
-constexpr int kExitUnreadable = 3;
+constexpr const char* kCommand = "dump";
 
 std::string Hex(unsigned value, int digits)
 {
@@ -217,17 +215,14 @@ void RunDump(const DumpOptions& options)
     const PlotFile plot = LoadPlotFile(options.path);
     if (plot.status == PlotFileStatus::Unreadable)
     {
-        Fail("dump", plot.problem, kExitUnreadable);
+        Fail(kCommand, PlotProblem(options.path, plot), kExitUnreadablePlot);
     }
     Dump(std::cout, plot, options.points);
     std::cout.flush();
-    if (plot.status == PlotFileStatus::Valid)
+    if (plot.status != PlotFileStatus::Valid)
     {
-        return;
+        Fail(kCommand, PlotProblem(options.path, plot), PlotExitStatus(plot));
     }
-    std::cerr << plot.problemOffset << ": " << plot.problem << '\n';
-    throw CLI::RuntimeError(plot.status == PlotFileStatus::Cancelled ? kExitCancelled
-                                                                     : kExitInvalid);
 }
 
 } // namespace
@@ -240,7 +235,7 @@ void AddDumpCommand(CLI::App& app)
                                    "and decoded fields");
     command->footer("One line per record: OFFSET TYPE-NAME type=... length=... fields. A "
                     "damaged file is printed up to its first problem, which follows on stderr "
-                    "as OFFSET: problem.\nExit status: 0 sound file, 1 damaged or not a plot "
+                    "as FILE: OFFSET: problem.\nExit status: 0 sound file, 1 damaged or not a plot "
                     "file, 2 cancelled file, 3 cannot read FILE.\n");
     command->add_option("FILE", options->path, "Plot file to print")->required();
     command->add_flag("-p,--points", options->points, "Also print the points of every polyline");

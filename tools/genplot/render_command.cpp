@@ -29,32 +29,25 @@ struct RenderOptions
     bool allowCancelled = false;
 };
 
-// Exit codes shared with dump and verify.
-constexpr int kExitInvalid = 1;
-constexpr int kExitCancelled = 2;
-constexpr int kExitUnreadable = 3;
 constexpr int kExitOutputFailed = 4;
 
 void RunRender(const RenderOptions& options)
 {
     const PlotFile plot = LoadPlotFile(options.input);
-    switch (plot.status)
+    if (plot.status == PlotFileStatus::Cancelled && options.allowCancelled)
     {
-    case PlotFileStatus::Valid:
-        break;
-    case PlotFileStatus::Unreadable:
-        Fail("render", plot.problem, kExitUnreadable);
-    case PlotFileStatus::Invalid:
-        std::cerr << plot.problemOffset << ": " << plot.problem << '\n';
-        throw CLI::RuntimeError(kExitInvalid);
-    case PlotFileStatus::Cancelled:
-        std::cerr << plot.problemOffset << ": " << plot.problem << '\n';
-        if (!options.allowCancelled)
-        {
-            std::cerr << "not rendered; --allow-cancelled draws what was written\n";
-            throw CLI::RuntimeError(kExitCancelled);
-        }
-        break;
+        std::cerr << MessageLine("render",
+                                 PlotProblem(options.input, plot) + "; drawing what was written")
+                  << '\n';
+    }
+    else if (plot.status != PlotFileStatus::Valid)
+    {
+        Fail("render",
+             PlotProblem(options.input, plot) +
+                 (plot.status == PlotFileStatus::Cancelled
+                      ? "; not drawn (--allow-cancelled draws what was written)"
+                      : ""),
+             PlotExitStatus(plot));
     }
 
     std::ostringstream svg;
@@ -62,7 +55,7 @@ void RunRender(const RenderOptions& options)
     const std::string text = svg.str();
     try
     {
-        AtomicOutputFile out(options.output);
+        AtomicOutputFile out(options.output, {options.input});
         if (std::fwrite(text.data(), 1, text.size(), out.Stream()) != text.size())
         {
             throw std::runtime_error("writing " + options.output + " failed: " + ErrorText(errno));

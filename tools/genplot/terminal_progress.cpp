@@ -1,5 +1,7 @@
 #include "tools/genplot/terminal_progress.h"
 
+#include "tools/genplot/termination.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -20,13 +22,6 @@ namespace
 
 constexpr int kBarWidth = 40;
 
-volatile std::sig_atomic_t interruptFlag = 0;
-
-extern "C" void OnInterrupt(int)
-{
-    interruptFlag = 1;
-}
-
 bool StderrIsTerminal()
 {
 #if defined(_WIN32)
@@ -45,30 +40,6 @@ ProgressDisplay ParseProgressDisplay(const std::string& text)
     if (text == "never")
         return ProgressDisplay::Never;
     return ProgressDisplay::Auto;
-}
-
-void InstallInterruptHandler()
-{
-#if defined(_WIN32)
-    std::signal(SIGINT, OnInterrupt);
-#else
-    struct sigaction action = {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    // One-shot: a second Ctrl-C is not caught and ends the program the usual way.
-    action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
-#endif
-}
-
-const volatile std::sig_atomic_t* InterruptFlag()
-{
-    return &interruptFlag;
-}
-
-bool Interrupted()
-{
-    return interruptFlag != 0;
 }
 
 TerminalProgress::TerminalProgress(std::string label, ProgressDisplay display)
@@ -93,6 +64,7 @@ void TerminalProgress::Finish()
     {
         std::fputc('\n', stderr);
         std::fflush(stderr);
+        SetProgressLineOpen(false);
         drawn_ = false;
         lastPercent_ = -1;
     }
@@ -154,6 +126,7 @@ void TerminalProgress::Draw()
     bar[kBarWidth] = '\0';
     std::fprintf(stderr, "\r%s [%s] %3ld%%", label_.c_str(), bar, percent);
     std::fflush(stderr);
+    SetProgressLineOpen(true);
     drawn_ = true;
 }
 

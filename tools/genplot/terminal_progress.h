@@ -7,10 +7,10 @@
 #include <string>
 
 // The program's progress bar: a window of the library's window layer whose procedure draws a
-// bar on stderr, and the Ctrl-C path. The SIGINT handler only sets a flag; the window turns
-// the flag into a posted message the next time the bar moves, and the library's message pump
-// hands that message back to the window, which sets the host's cancel flag. So an interrupt
-// cancels a write exactly as a cancel button would.
+// bar on stderr, and the Ctrl-C path. During the write, the SIGINT handler only sets a flag
+// (see termination.h); the window turns the flag into a posted message the next time the bar
+// moves, and the library's message pump hands that message back to the window, which sets the
+// host's cancel flag. So an interrupt cancels a write exactly as a cancel button would.
 
 namespace genplot::tool
 {
@@ -28,8 +28,8 @@ enum class ProgressDisplay
 /// Parses "auto", "always" or "never".
 ProgressDisplay ParseProgressDisplay(const std::string& text);
 
-/// Installs the SIGINT handler. A second Ctrl-C gets the default action and ends the program
-/// at once.
+/// Installs the termination handlers (termination.h): a first Ctrl-C during the write only
+/// sets the flag below; anything else ends the program at once, its temporary file removed.
 void InstallInterruptHandler();
 /// The flag the handler sets (non-zero after an interrupt).
 const volatile std::sig_atomic_t* InterruptFlag();
