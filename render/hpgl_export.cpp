@@ -2,6 +2,7 @@
 
 #include "render/label_layout_internal.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -342,18 +343,48 @@ class HpglWriter
         directionSet_ = true;
         directionX_ = x;
         directionY_ = y;
-        if (y == 0 && x > 0)
-        {
-            Put("DI;\n");
-        }
-        else if (x == 0 && y == 0)
+        if ((y == 0 && x > 0) || (x == 0 && y == 0))
         {
             Put("DI;\n"); // no direction at all reads as along x, as the library turns it
         }
+        else if (x == 0 || y == 0)
+        {
+            Put("DI" + std::to_string(x == 0 ? 0 : x > 0 ? 1 : -1) + "," +
+                std::to_string(y == 0 ? 0 : y > 0 ? 1 : -1) + ";\n");
+        }
         else
         {
-            Put("DI" + std::to_string(x) + "," + std::to_string(y) + ";\n");
+            Put("DI" + DirectionText(x, y) + ";\n");
         }
+    }
+
+    // An importer keeps a direction as (round(10000 cos a), round(10000 sin a)). Written back
+    // as it is stored, the pair names a slightly different angle, which can round to another
+    // pair; so the direction goes out as the cosine and sine of the middle of the angles that
+    // round back to the stored pair (a pair that no angle makes keeps its own angle).
+    static std::string DirectionText(std::int32_t x, std::int32_t y)
+    {
+        const double stored = std::atan2(static_cast<double>(y), static_cast<double>(x));
+        const auto roundsBack = [x, y](double angle) {
+            return std::llround(10000.0 * std::cos(angle)) == x &&
+                   std::llround(10000.0 * std::sin(angle)) == y;
+        };
+        constexpr double kStep = 1e-6;
+        constexpr int kSteps = 1000;
+        int first = kSteps + 1;
+        int last = -kSteps - 1;
+        for (int k = -kSteps; k <= kSteps; ++k)
+        {
+            if (roundsBack(stored + k * kStep))
+            {
+                first = std::min(first, k);
+                last = std::max(last, k);
+            }
+        }
+        const double angle = first <= last ? stored + (first + last) / 2 * kStep : stored;
+        char text[64];
+        std::snprintf(text, sizeof text, "%.9f,%.9f", std::cos(angle), std::sin(angle));
+        return text;
     }
 
     void WriteOrigin(int code)
