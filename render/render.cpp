@@ -224,9 +224,12 @@ bool ParsePaper(const std::string& text, double* widthMm, double* heightMm)
         return false;
     }
     const auto number = [](const std::string& part, double* value) {
-        if (part.empty() || !(std::isdigit(static_cast<unsigned char>(part[0])) || part[0] == '.'))
+        for (const char c : part)
         {
-            return false;
+            if (!std::isdigit(static_cast<unsigned char>(c)) && c != '.')
+            {
+                return false;
+            }
         }
         char* end = nullptr;
         *value = std::strtod(part.c_str(), &end);
