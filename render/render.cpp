@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <fontconfig/fontconfig.h>
 #include <memory>
 
 namespace genplot::render
@@ -194,6 +195,12 @@ bool RenderPlotToPath(const PlotFile& plot, const RenderOptions& options, Format
         return Fail(error, "writing " + path + " failed: " + std::strerror(errno));
     }
     return drawn && closed;
+}
+
+void ReleaseDrawingCaches()
+{
+    cairo_debug_reset_static_data();
+    FcFini();
 }
 
 bool ParsePaper(const std::string& text, double* widthMm, double* heightMm)

@@ -113,8 +113,19 @@ PlotFile LoadChecked(const RenderCommandOptions& options)
     return plot;
 }
 
+// The program draws once and ends: the drawing caches go with it, so that a leak checker
+// (the sanitizer build) sees nothing held at exit.
+struct ReleaseCachesAtEnd
+{
+    ~ReleaseCachesAtEnd()
+    {
+        render::ReleaseDrawingCaches();
+    }
+};
+
 void RunRender(RenderCommandOptions& options)
 {
+    const ReleaseCachesAtEnd release;
     const render::Format format = CheckCommandLine(options);
     const PlotFile plot = LoadChecked(options);
     std::string error;
