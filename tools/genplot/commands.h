@@ -18,5 +18,6 @@ void AddQueueCommand(CLI::App& app);
 void AddDumpCommand(CLI::App& app);
 void AddVerifyCommand(CLI::App& app);
 void AddRenderCommand(CLI::App& app);
+void AddExportCommand(CLI::App& app);
 
 } // namespace genplot::tool

@@ -117,6 +117,7 @@ int main(int argc, char** argv)
     tool::AddDumpCommand(app);
     tool::AddVerifyCommand(app);
     tool::AddRenderCommand(app);
+    tool::AddExportCommand(app);
     AddHelpCommand(app);
 
     // The subcommand the command line names, if any: errors and signals are reported in its
