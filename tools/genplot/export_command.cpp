@@ -31,10 +31,6 @@ struct ExportOptions
     bool allowCancelled = false;
 };
 
-// Exit codes shared with render, dump and verify.
-constexpr int kExitInvalid = 1;
-constexpr int kExitCancelled = 2;
-constexpr int kExitUnreadable = 3;
 constexpr int kExitOutputFailed = 4;
 
 [[noreturn]] void FailAbout(const std::string& file, const std::string& problem, int exitCode)
@@ -45,35 +41,21 @@ constexpr int kExitOutputFailed = 4;
 void RunExport(const ExportOptions& options)
 {
     const PlotFile plot = LoadPlotFile(options.input);
-    switch (plot.status)
+    if (plot.status != PlotFileStatus::Valid &&
+        !(plot.status == PlotFileStatus::Cancelled && options.allowCancelled))
     {
-    case PlotFileStatus::Valid:
-        break;
-    case PlotFileStatus::Unreadable:
-        // The reader's reason names the file already.
-        Fail(kCommand, plot.problem, kExitUnreadable);
-    case PlotFileStatus::Invalid:
-        FailAbout(options.input, std::to_string(plot.problemOffset) + ": " + plot.problem,
-                  kExitInvalid);
-    case PlotFileStatus::Cancelled:
-        if (!options.allowCancelled)
-            FailAbout(options.input,
-                      std::to_string(plot.problemOffset) + ": " + plot.problem +
-                          "; not exported (--allow-cancelled writes what was written)",
-                      kExitCancelled);
-        break;
+        Fail(kCommand,
+             PlotProblem(options.input, plot) +
+                 (plot.status == PlotFileStatus::Cancelled
+                      ? "; not exported (--allow-cancelled writes what was written)"
+                      : ""),
+             PlotExitStatus(plot));
     }
     const render::HpglDialect dialect =
         options.hpgl1 ? render::HpglDialect::Hpgl1 : render::HpglDialect::Hpgl2;
-    if (options.output == "-")
-    {
-        if (!render::ExportHpgl(plot, stdout, dialect))
-            FailAbout("standard output", "write failed: " + ErrorText(errno), kExitOutputFailed);
-        return;
-    }
     try
     {
-        AtomicOutputFile out(options.output);
+        AtomicOutputFile out(options.output, {options.input});
         if (!render::ExportHpgl(plot, out.Stream(), dialect))
             FailAbout(options.output, "write failed: " + ErrorText(errno), kExitOutputFailed);
         out.Commit();
