@@ -105,7 +105,7 @@ TEST_F(OutputSafetyTest, RenderRefusesToWriteOverItsInput)
     for (const std::string& output : {plot_, box_.Path("other.gpf")})
     {
         SCOPED_TRACE(output);
-        const ProgramResult result = RunGenplot({"render", plot_, "-o", output});
+        const ProgramResult result = RunGenplot({"render", plot_, "--format", "svg", "-o", output});
         EXPECT_NE(result.exitCode, 0);
         EXPECT_NE(result.err.find(output + ": is the input file"), std::string::npos) << result.err;
         EXPECT_EQ(ReadFileBytes(plot_), originalPlot_);
@@ -129,7 +129,7 @@ TEST_F(OutputSafetyTest, NamedPipesAreWrittenInPlace)
     const ProgramResult converted = RunGenplot({"convert", input_, "-o", pipe});
     EXPECT_EQ(converted.exitCode, 0) << converted.err;
     EXPECT_EQ(Drain(reader), AsText(originalPlot_));
-    const ProgramResult rendered = RunGenplot({"render", plot_, "-o", pipe});
+    const ProgramResult rendered = RunGenplot({"render", plot_, "--format", "svg", "-o", pipe});
     EXPECT_EQ(rendered.exitCode, 0) << rendered.err;
     EXPECT_EQ(Drain(reader).rfind("<?xml", 0), 0u);
     close(reader);
@@ -150,7 +150,7 @@ TEST_F(OutputSafetyTest, StandardOutputAndDevicesAreWrittenInPlace)
         EXPECT_NE(result.err.find(std::string(output) + ": 8 pieces"), std::string::npos)
             << result.err;
     }
-    const ProgramResult svg = RunGenplot({"render", plot_, "-o", "-"});
+    const ProgramResult svg = RunGenplot({"render", plot_, "--format", "svg", "-o", "-"});
     EXPECT_EQ(svg.exitCode, 0) << svg.err;
     EXPECT_EQ(svg.out.rfind("<?xml", 0), 0u) << svg.out.substr(0, 80);
     EXPECT_NE(svg.out.find("</svg>"), std::string::npos);
@@ -161,7 +161,7 @@ TEST_F(OutputSafetyTest, StandardOutputAndDevicesAreWrittenInPlace)
     ASSERT_EQ(stat("/dev/null", &before), 0);
     const ProgramResult null = RunGenplot({"convert", input_, "-o", "/dev/null"});
     EXPECT_EQ(null.exitCode, 0) << null.err;
-    EXPECT_EQ(RunGenplot({"render", plot_, "-o", "/dev/null"}).exitCode, 0);
+    EXPECT_EQ(RunGenplot({"render", plot_, "--format", "svg", "-o", "/dev/null"}).exitCode, 0);
     struct stat after;
     ASSERT_EQ(stat("/dev/null", &after), 0);
     EXPECT_TRUE(S_ISCHR(after.st_mode));

@@ -48,7 +48,7 @@ TEST(ProgramDocsTest, BashCompletesSubcommandsOptionsAndListedValues)
     if (!Have("bash"))
         GTEST_SKIP() << "no bash";
     EXPECT_EQ(Complete("con"), "convert\n");
-    EXPECT_EQ(Complete("\"\""), "convert check send queue dump verify render help\n");
+    EXPECT_EQ(Complete("\"\""), "convert check send queue dump verify render export help\n");
     EXPECT_EQ(Complete("help ve"), "verify\n");
     EXPECT_EQ(Complete("convert x.plt --pe"), "--pen-table\n");
     EXPECT_EQ(Complete("dump x.gpf -"), "-h --help -p --points\n");

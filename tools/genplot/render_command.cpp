@@ -85,7 +85,12 @@ PlotFile LoadChecked(const RenderCommandOptions& options)
     if (plot.status == PlotFileStatus::Valid)
         return plot;
     if (plot.status == PlotFileStatus::Cancelled && options.allowCancelled)
+    {
+        std::cerr << MessageLine(kCommand,
+                                 PlotProblem(options.input, plot) + "; drawing what was written")
+                  << '\n';
         return plot;
+    }
     Fail(kCommand,
          PlotProblem(options.input, plot) +
              (plot.status == PlotFileStatus::Cancelled
