@@ -169,13 +169,15 @@ TEST_F(QueueSubmissionTest, UnreachableQueueKeepsTheCopyAndSubmitsNothing)
     const std::vector<std::uint8_t> plot = PlotFileBytes(700);
     WriteFileBytes(sandbox_.Path("plan.gpf"), plot);
     sandbox_.SetQueueFlag("1");
+    WriteFileBytes(sandbox_.drive() + "/not", {}); // a file where the queue's folder must go
     const Queued queued = SendToQueue(sandbox_.Path("plan.gpf"), "c:\\not\\installed.que");
     EXPECT_EQ(queued.result, 0);
     EXPECT_EQ(queued.message, "plot queue failed to respond.  Check installation.");
     const std::vector<std::string> copies = ListDirectory(sandbox_.queueDirectory());
     ASSERT_EQ(copies.size(), 1u);
     EXPECT_EQ(ReadFileBytes(sandbox_.queueDirectory() + "/" + copies[0]), plot);
-    EXPECT_EQ(ListDirectory(sandbox_.drive()), (std::vector<std::string>{"plots", "userroot"}));
+    EXPECT_EQ(ListDirectory(sandbox_.drive()),
+              (std::vector<std::string>{"not", "plots", "userroot"}));
 }
 
 TEST_F(QueueSubmissionTest, NoMemoryForTheClientMakesNothing)
