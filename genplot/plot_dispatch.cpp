@@ -171,10 +171,10 @@ unsigned OpenQueue(const CString& target, int mode, const DriveInfo& drive, Deli
 {
     const CString none;
     const bool asGiven = mode == kDeliverToQueueFile && !target.IsEmpty();
-    const char* queueFile = asGiven ? target.GetString()
-                                    : ChooseQueueFile(drive.queueFlag,
-                                                      mode == kDeliverToQueueFile ? none : target,
-                                                      drive.queueText);
+    const char* queueFile =
+        asGiven ? target.GetString()
+                : ChooseQueueFile(drive.queueFlag, mode == kDeliverToQueueFile ? none : target,
+                                  drive.queueText);
     outcome->target = queueFile;
     // A path the client could only take cut short would name another queue: refuse it before
     // anything is made or copied.
@@ -193,8 +193,7 @@ unsigned OpenQueue(const CString& target, int mode, const DriveInfo& drive, Deli
     // Appending a record to the plot being delivered would damage it.
     PlotterQueueAccess::RefuseIfSameFile(*files.queue, files.input);
     errno = 0;
-    files.spool =
-        CreateUniqueFileName(kQueueDirectory, nullptr, kUniqueNameTag, uniqueName, "wb");
+    files.spool = CreateUniqueFileName(kQueueDirectory, nullptr, kUniqueNameTag, uniqueName, "wb");
     if (files.spool == nullptr)
         return Failed(outcome, kDispatchCannotOpenOutput, ErrnoOr(EIO));
     std::memcpy(outcome->spooledName, uniqueName, sizeof outcome->spooledName);
@@ -203,8 +202,7 @@ unsigned OpenQueue(const CString& target, int mode, const DriveInfo& drive, Deli
 
 // Copies the input to the open output or spool file and closes it; a copy that is not whole
 // leaves nothing behind. The message number.
-unsigned Copy(DeliveryFiles& files, long long size, CProgressCtrl* progress,
-              Account* outcome)
+unsigned Copy(DeliveryFiles& files, long long size, CProgressCtrl* progress, Account* outcome)
 {
     std::FILE* output = files.spool != nullptr ? files.spool : files.output.stream;
     errno = 0;
@@ -249,8 +247,8 @@ unsigned Copy(DeliveryFiles& files, long long size, CProgressCtrl* progress,
 
 // The delivery proper, after the progress set-up; returns the message number. Every path
 // closes what it opened and destroys the queue client it made (DeliveryFiles).
-unsigned Deliver(const CString& inputPath, const CString& target, int mode,
-                 CProgressCtrl* progress, const DriveInfo& drive, Account* outcome)
+unsigned Deliver(const CString& inputPath, const CString& target, int mode, CProgressCtrl* progress,
+                 const DriveInfo& drive, Account* outcome)
 {
     DeliveryFiles files;
     long long size = 0;
@@ -265,8 +263,7 @@ unsigned Deliver(const CString& inputPath, const CString& target, int mode,
     {
         outcome->target = target.GetString();
         errno = 0;
-        if (!IsPathText(target) ||
-            !OpenOutputFile(target.GetString(), files.input, &files.output))
+        if (!IsPathText(target) || !OpenOutputFile(target.GetString(), files.input, &files.output))
             return Failed(outcome, kDispatchCannotOpenOutput, ErrnoOr(EINVAL));
     }
     else if ((id = OpenQueue(target, mode, drive, files, uniqueName, outcome)) != kDispatchNoError)
@@ -387,7 +384,8 @@ int DeliverGenericPlot(CString& inputPath, const CString& target, int mode, CStr
 
     // Asked on every call, queue or not, before the input is opened.
     const genplot::detail::DriveInfo drive = genplot::detail::ReadDriveInfo();
-    const int known = mode == kDeliverToQueue || mode == kDeliverToQueueFile ? mode : kDeliverToPath;
+    const int known =
+        mode == kDeliverToQueue || mode == kDeliverToQueueFile ? mode : kDeliverToPath;
     genplot::detail::Account account;
     const unsigned id =
         genplot::detail::Deliver(inputPath, target, known, progress, drive, &account);
@@ -413,6 +411,7 @@ int DeliverGenericPlot(CString& inputPath, const CString& target, int mode, CStr
 int SendGenericPlot(CString& inputPath, CString& destination, CString& message,
                     CProgressCtrl* progress, int toQueue)
 {
-    return DeliverGenericPlot(inputPath, destination, toQueue != 0 ? kDeliverToQueue : kDeliverToPath,
-                              message, progress, nullptr);
+    return DeliverGenericPlot(inputPath, destination,
+                              toQueue != 0 ? kDeliverToQueue : kDeliverToPath, message, progress,
+                              nullptr);
 }

@@ -18,10 +18,9 @@ std::uint16_t U16(const unsigned char* at)
 
 std::int32_t I32(const unsigned char* at)
 {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(at[0]) |
-                                     (static_cast<std::uint32_t>(at[1]) << 8) |
-                                     (static_cast<std::uint32_t>(at[2]) << 16) |
-                                     (static_cast<std::uint32_t>(at[3]) << 24));
+    return static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(at[0]) | (static_cast<std::uint32_t>(at[1]) << 8) |
+        (static_cast<std::uint32_t>(at[2]) << 16) | (static_cast<std::uint32_t>(at[3]) << 24));
 }
 
 // Reads `count` bytes at `offset`; false when they are not all there.
@@ -34,8 +33,7 @@ bool ReadAt(std::FILE* input, long long offset, void* out, std::size_t count)
 // Walks the records from `offset` by their lengths: `count` annotation records, or (with
 // `count` 0) records up to and including a piece end. Sets `*end` to where the walk stopped;
 // false when a record is of the wrong kind or the walk would leave no room for the end record.
-bool WalkRecords(std::FILE* input, long long offset, long long size, unsigned count,
-                 long long* end)
+bool WalkRecords(std::FILE* input, long long offset, long long size, unsigned count, long long* end)
 {
     const bool annotations = count > 0;
     for (unsigned done = 0; !annotations || done < count; ++done)
@@ -86,7 +84,8 @@ bool ExpectedEnd(std::FILE* input, long long size, long long* end)
         U16(table) != static_cast<std::uint16_t>(RecordType::PieceTable) ||
         U16(table + 2) != pieceCount * kPieceEntrySize)
         return false;
-    const long long sections = kPieceTableOffset + kRecordHeaderSize + 1LL * pieceCount * kPieceEntrySize;
+    const long long sections =
+        kPieceTableOffset + kRecordHeaderSize + 1LL * pieceCount * kPieceEntrySize;
     // A cancelled write leaves the entries of the piece it stopped in, and of every later
     // one, at -1.
     long long lastPiece = -1;

@@ -24,8 +24,7 @@ bool CopyPathUnchanged(const char* hostPath, char* out, std::size_t outSize)
     return true;
 }
 
-bool TemporaryPathFor(const char* finalPath, const char* separators,
-                      char (&path)[kNativePathSize])
+bool TemporaryPathFor(const char* finalPath, const char* separators, char (&path)[kNativePathSize])
 {
     // Most file systems take names of up to 255 bytes: the dot, the cut name and the suffix of
     // nine stay below that.
@@ -38,10 +37,9 @@ bool TemporaryPathFor(const char* finalPath, const char* separators,
     }
     const char* name = finalPath + folderLength;
     const std::size_t nameLength = std::min(std::strlen(name), kNameKept);
-    const int written =
-        std::snprintf(path, sizeof path, "%.*s.%.*s.%08X", static_cast<int>(folderLength),
-                      finalPath, static_cast<int>(nameLength), name,
-                      static_cast<unsigned>(NextCandidate()));
+    const int written = std::snprintf(
+        path, sizeof path, "%.*s.%.*s.%08X", static_cast<int>(folderLength), finalPath,
+        static_cast<int>(nameLength), name, static_cast<unsigned>(NextCandidate()));
     return written > 0 && static_cast<std::size_t>(written) < sizeof path;
 }
 

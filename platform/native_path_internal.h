@@ -62,8 +62,7 @@ void DiscardOutputFile(OutputFile* output);
 /// its last character found in `separators`) into `path`: the hidden temporary name a replacing
 /// output is written under, with a fresh suffix each call. A long NAME is cut so the result
 /// stays a legal file name. False when it does not fit.
-bool TemporaryPathFor(const char* finalPath, const char* separators,
-                      char (&path)[kNativePathSize]);
+bool TemporaryPathFor(const char* finalPath, const char* separators, char (&path)[kNativePathSize]);
 
 /// True when the descriptor `fd` and the stream `file` are open on the same file.
 bool SameOpenFile(int fd, std::FILE* file);

@@ -1,8 +1,8 @@
 #include "platform/native_path_internal.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <pwd.h>
@@ -138,9 +138,8 @@ std::FILE* OpenInputFile(const char* hostPath, bool* notRegular, long long* size
         return nullptr;
     }
     const int flags = fcntl(fd, F_GETFL);
-    std::FILE* input = flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0
-                           ? fdopen(fd, "rb")
-                           : nullptr;
+    std::FILE* input =
+        flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? fdopen(fd, "rb") : nullptr;
     if (input == nullptr)
     {
         const int saved = errno;

@@ -104,8 +104,7 @@ int AppendRecord(int fd, const unsigned char* bytes, std::size_t size)
     {
         result = -errno;
     }
-    else if (!S_ISREG(before.st_mode) ||
-             before.st_size % static_cast<off_t>(kQueueRecordSize) != 0)
+    else if (!S_ISREG(before.st_mode) || before.st_size % static_cast<off_t>(kQueueRecordSize) != 0)
     {
         result = S_ISREG(before.st_mode) ? -EILSEQ : -EINVAL;
     }

@@ -204,9 +204,9 @@ bool OpenOutputFile(const char* hostPath, std::FILE* input, OutputFile* output)
             errno = ENAMETOOLONG;
             return false;
         }
-        const int fd = _open(output->temporaryPath,
-                             _O_WRONLY | _O_BINARY | _O_CREAT | _O_EXCL | _O_NOINHERIT,
-                             _S_IREAD | _S_IWRITE);
+        const int fd =
+            _open(output->temporaryPath, _O_WRONLY | _O_BINARY | _O_CREAT | _O_EXCL | _O_NOINHERIT,
+                  _S_IREAD | _S_IWRITE);
         if (fd < 0)
         {
             if (errno == EEXIST)

@@ -157,8 +157,7 @@ TEST(PlotDeliveryTest, OnlyCompletePlotFilesAreDelivered)
     }
 
     // The writer's own complete files go through, whatever their last section.
-    for (const std::vector<std::uint8_t>& good :
-         {written, PlotFileBytes(160), PlotFileBytes(5000)})
+    for (const std::vector<std::uint8_t>& good : {written, PlotFileBytes(160), PlotFileBytes(5000)})
     {
         WriteFileBytes(sandbox.Path("in.gpf"), good);
         EXPECT_EQ(Send(sandbox.Path("in.gpf"), sandbox.Path("out.gpf"), 0).result, 1);
@@ -184,7 +183,8 @@ TEST(PlotDeliveryTest, InputThatChangesSizeDuringTheCopyIsNotDelivered)
                 ASSERT_EQ(truncate(sandbox.Path("in.gpf").c_str(), newSize), 0);
             }
         });
-        const Sent sent = Send(sandbox.Path("in.gpf"), sandbox.Path("out.gpf"), 0, window.progress());
+        const Sent sent =
+            Send(sandbox.Path("in.gpf"), sandbox.Path("out.gpf"), 0, window.progress());
         EXPECT_EQ(sent.result, 0) << newSize;
         EXPECT_EQ(sent.message, kCopyFailed) << newSize;
         EXPECT_EQ(ReadFileBytes(sandbox.Path("out.gpf")), old) << newSize;
@@ -352,8 +352,8 @@ TEST(PlotDeliveryTest, DeliveryTellsWhereThePlotWent)
 
     // An explicit queue file needs no drive setting.
     CString queueFile(sandbox.Path("mine.que").c_str());
-    EXPECT_EQ(DeliverGenericPlot(input, queueFile, kDeliverToQueueFile, message, nullptr, &delivery),
-              1);
+    EXPECT_EQ(
+        DeliverGenericPlot(input, queueFile, kDeliverToQueueFile, message, nullptr, &delivery), 1);
     EXPECT_EQ(delivery.messageId, 0);
     EXPECT_EQ(delivery.target, queueFile);
     const std::vector<std::string> copies = ListDirectory(sandbox.queueDirectory());

@@ -15,7 +15,7 @@
 inline std::vector<std::uint8_t> CompletePlotBytes(std::size_t size)
 {
     constexpr std::size_t kEmptyFile = 160;
-    constexpr std::size_t kSmallestAnnotation = 34;  // record header and 30 bytes of fields
+    constexpr std::size_t kSmallestAnnotation = 34; // record header and 30 bytes of fields
     constexpr std::size_t kLargestAnnotation = 545; // with 511 text bytes
     std::vector<std::uint8_t> bytes;
     auto u16 = [&](std::size_t value) {
@@ -24,8 +24,8 @@ inline std::vector<std::uint8_t> CompletePlotBytes(std::size_t size)
     };
     auto i32 = [&](std::int32_t value) {
         for (int shift = 0; shift < 32; shift += 8)
-            bytes.push_back(static_cast<std::uint8_t>((static_cast<std::uint32_t>(value) >> shift) &
-                                                      0xFF));
+            bytes.push_back(
+                static_cast<std::uint8_t>((static_cast<std::uint32_t>(value) >> shift) & 0xFF));
     };
 
     // Split what lies between the fixed parts into annotation records.
@@ -48,23 +48,23 @@ inline std::vector<std::uint8_t> CompletePlotBytes(std::size_t size)
     bytes.insert(bytes.end(), magic, magic + 8);
     const char name[] = "test";
     bytes.insert(bytes.end(), name, name + 4);
-    bytes.resize(34, 0);     // rest of the source name, terminator, padding
-    u16(0);                  // configFlag
+    bytes.resize(34, 0); // rest of the source name, terminator, padding
+    u16(0);              // configFlag
     u16(0);
     for (std::int32_t corner : {0, 0, 1000, 1000})
-        i32(corner);         // extents
-    u16(records.size());     // looseAnnotationCount
-    u16(0);                  // pieceAnnotationCount
-    u16(0);                  // pieceCount
+        i32(corner);     // extents
+    u16(records.size()); // looseAnnotationCount
+    u16(0);              // pieceAnnotationCount
+    u16(0);              // pieceCount
     u16(0);
-    bytes.resize(74, 0);     // unassigned
-    i32(100);                // defaultTextHeight
-    bytes.resize(114, 0);    // zeros and the configuration values
+    bytes.resize(74, 0);  // unassigned
+    i32(100);             // defaultTextHeight
+    bytes.resize(114, 0); // zeros and the configuration values
     bytes.push_back(255);
     bytes.push_back(255);
     const std::int32_t loose = records.empty() ? -1 : 156;
     for (std::int32_t offset : {-1, -1, loose, -1, 152, -1, -1})
-        i32(offset);         // sectionOffsets
+        i32(offset); // sectionOffsets
     u16(0x01FF);
     u16(0);
     u16(0x02FF);
@@ -80,7 +80,7 @@ inline std::vector<std::uint8_t> CompletePlotBytes(std::size_t size)
         u16(text);
         bytes.insert(bytes.end(), 4, 0); // flags, two zeros, justification
         for (std::int32_t value : {0, 0, 10, 10, 5, 5})
-            i32(value);                  // extent and position
+            i32(value); // extent and position
         for (std::size_t i = 0; i < text; ++i)
             bytes.push_back(static_cast<std::uint8_t>('a' + (fill++ % 26)));
     }
