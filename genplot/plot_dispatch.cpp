@@ -18,8 +18,6 @@ namespace genplot::detail
 namespace
 {
 
-constexpr char kQueueDirectory[] = "c:\\userroot\\devq\\plotter\\";
-constexpr char kDefaultQueueFile[] = "C:\\plotque.que";
 constexpr char kUniqueNameTag[] = "ggt";
 constexpr std::size_t kNameBufferSize = 256;
 // completionCode for a session the dispatcher gave up on.
@@ -29,21 +27,6 @@ constexpr LONG kGaveUp = 3;
 bool IsPathText(const CString& text)
 {
     return std::strlen(text.GetString()) == static_cast<std::size_t>(text.GetLength());
-}
-
-// The queue file: an explicit destination wins when the drive says so or when the drive
-// names a queue file of its own; the drive's text stands in only for a missing destination.
-const char* ChooseQueueFile(unsigned char queueFlag, const CString& destination,
-                            const char* driveText)
-{
-    const bool haveDestination = !destination.IsEmpty();
-    const bool haveText = driveText[0] != '\0';
-    const char* chosen;
-    if (queueFlag != 0)
-        chosen = haveDestination ? destination.GetString() : driveText;
-    else
-        chosen = haveDestination && haveText ? destination.GetString() : kDefaultQueueFile;
-    return chosen[0] != '\0' ? chosen : kDefaultQueueFile;
 }
 
 void FillSubmission(tag_ti_namelist_both* record, const char* uniqueName, const char* baseName)
@@ -128,7 +111,7 @@ void RemoveSpooledCopy(const char* name)
 {
     char hostPath[kNativePathSize];
     char native[kNativePathSize];
-    const int written = std::snprintf(hostPath, sizeof hostPath, "%s%s", kQueueDirectory, name);
+    const int written = std::snprintf(hostPath, sizeof hostPath, "%s%s", kPlotQueueDirectory, name);
     if (written > 0 && static_cast<std::size_t>(written) < sizeof hostPath &&
         NativePath(hostPath, native, sizeof native))
         std::remove(native);
@@ -193,7 +176,8 @@ unsigned OpenQueue(const CString& target, int mode, const DriveInfo& drive, Deli
     // Appending a record to the plot being delivered would damage it.
     PlotterQueueAccess::RefuseIfSameFile(*files.queue, files.input);
     errno = 0;
-    files.spool = CreateUniqueFileName(kQueueDirectory, nullptr, kUniqueNameTag, uniqueName, "wb");
+    files.spool =
+        CreateUniqueFileName(kPlotQueueDirectory, nullptr, kUniqueNameTag, uniqueName, "wb");
     if (files.spool == nullptr)
         return Failed(outcome, kDispatchCannotOpenOutput, ErrnoOr(EIO));
     std::memcpy(outcome->spooledName, uniqueName, sizeof outcome->spooledName);
@@ -299,6 +283,21 @@ unsigned Deliver(const CString& inputPath, const CString& target, int mode, CPro
 }
 
 } // namespace
+
+const char* ChooseQueueFile(unsigned char queueFlag, const CString& destination,
+                            const char* driveText)
+{
+    // An explicit destination wins when the drive says so or when the drive names a queue
+    // file of its own; the drive's text stands in only for a missing destination.
+    const bool haveDestination = !destination.IsEmpty();
+    const bool haveText = driveText[0] != '\0';
+    const char* chosen;
+    if (queueFlag != 0)
+        chosen = haveDestination ? destination.GetString() : driveText;
+    else
+        chosen = haveDestination && haveText ? destination.GetString() : kDefaultPlotQueueFile;
+    return chosen[0] != '\0' ? chosen : kDefaultPlotQueueFile;
+}
 
 int CopyPlotFile(std::FILE* input, std::FILE* output, CProgressCtrl* progress)
 {

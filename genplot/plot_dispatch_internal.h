@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/cstring.h"
 #include "platform/progress_ctrl.h"
 
 #include <cstddef>
@@ -20,6 +21,11 @@ enum DispatchMessage : unsigned
     kDispatchAborted = 205,
     kDispatchNotAPlotFile = 206,
 };
+
+/// The plotter queue directory, in host notation.
+inline constexpr char kPlotQueueDirectory[] = "c:\\userroot\\devq\\plotter\\";
+/// The queue file used when no other choice applies, in host notation.
+inline constexpr char kDefaultPlotQueueFile[] = "C:\\plotque.que";
 
 /// Bytes moved per read and write of the copy.
 inline constexpr std::size_t kCopyBlockSize = 4096;
@@ -45,6 +51,13 @@ int CheckPlotFileComplete(std::FILE* input, long long size);
 /// short, reading failed before the end of the input, or the bytes copied differ from the
 /// input's size measured at the start (the file changed during the copy).
 int CopyPlotFile(std::FILE* input, std::FILE* output, CProgressCtrl* progress);
+
+/// The queue file for `destination` by the drive's flag and text: `destination` when the flag
+/// is set, or when the drive names a queue file of its own; else the drive's text when the flag
+/// is set; else, and whenever the choice comes out empty, kDefaultPlotQueueFile. The result
+/// points into one of the arguments or is kDefaultPlotQueueFile.
+const char* ChooseQueueFile(unsigned char queueFlag, const CString& destination,
+                            const char* driveText);
 
 /// Writes the base name of `path` (no drive, no directories, no extension; `\` and `/` both
 /// separate directories, the extension starts at the last '.') into `out`, cut to fit
