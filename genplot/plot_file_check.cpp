@@ -23,24 +23,52 @@ std::int32_t I32(const unsigned char* at)
         (static_cast<std::uint32_t>(at[2]) << 16) | (static_cast<std::uint32_t>(at[3]) << 24));
 }
 
-// Reads `count` bytes at `offset`; false when they are not all there.
-bool ReadAt(std::FILE* input, long long offset, void* out, std::size_t count)
+// Reads a file at increasing offsets. A short step forward is read through rather than
+// sought: every seek costs a system call, and the records walked are small and close together.
+class Cursor
 {
-    return offset >= 0 && std::fseek(input, static_cast<long>(offset), SEEK_SET) == 0 &&
-           std::fread(out, 1, count, input) == count;
-}
+  public:
+    explicit Cursor(std::FILE* input) : input_(input)
+    {
+    }
+
+    // Reads `count` bytes at `offset`; false when they are not all there.
+    bool ReadAt(long long offset, void* out, std::size_t count)
+    {
+        if (offset < 0)
+            return false;
+        if (offset < at_ || offset - at_ > static_cast<long long>(sizeof skip_))
+        {
+            if (std::fseek(input_, static_cast<long>(offset), SEEK_SET) != 0)
+                return false;
+            at_ = offset;
+        }
+        const auto gap = static_cast<std::size_t>(offset - at_);
+        if (gap > 0 && std::fread(skip_, 1, gap, input_) != gap)
+            return false;
+        at_ = offset;
+        const std::size_t got = std::fread(out, 1, count, input_);
+        at_ += static_cast<long long>(got);
+        return got == count;
+    }
+
+  private:
+    std::FILE* input_;
+    long long at_ = 0;
+    unsigned char skip_[16384];
+};
 
 // Walks the records from `offset` by their lengths: `count` annotation records, or (with
 // `count` 0) records up to and including a piece end. Sets `*end` to where the walk stopped;
 // false when a record is of the wrong kind or the walk would leave no room for the end record.
-bool WalkRecords(std::FILE* input, long long offset, long long size, unsigned count, long long* end)
+bool WalkRecords(Cursor& input, long long offset, long long size, unsigned count, long long* end)
 {
     const bool annotations = count > 0;
     for (unsigned done = 0; !annotations || done < count; ++done)
     {
         unsigned char head[kRecordHeaderSize];
         if (offset + kRecordHeaderSize > size - kRecordHeaderSize ||
-            !ReadAt(input, offset, head, sizeof head))
+            !input.ReadAt(offset, head, sizeof head))
             return false;
         const std::uint16_t type = U16(head);
         offset += kRecordHeaderSize + U16(head + 2);
@@ -57,10 +85,10 @@ bool WalkRecords(std::FILE* input, long long offset, long long size, unsigned co
 // annotation record, else after the last piece's section, else right after the empty table.
 // False when the header is still in the state of a write that never ended, or the offsets it
 // holds do not lead to an end.
-bool ExpectedEnd(std::FILE* input, long long size, long long* end)
+bool ExpectedEnd(Cursor& input, long long size, long long* end)
 {
     unsigned char head[kHeaderRecordSize];
-    if (!ReadAt(input, 0, head, sizeof head))
+    if (!input.ReadAt(0, head, sizeof head))
         return false;
     const unsigned char* body = head + kRecordHeaderSize;
     auto slot = [&](std::uint32_t index) {
@@ -80,7 +108,7 @@ bool ExpectedEnd(std::FILE* input, long long size, long long* end)
         return false;
 
     unsigned char table[kRecordHeaderSize];
-    if (!ReadAt(input, kPieceTableOffset, table, sizeof table) ||
+    if (!input.ReadAt(kPieceTableOffset, table, sizeof table) ||
         U16(table) != static_cast<std::uint16_t>(RecordType::PieceTable) ||
         U16(table + 2) != pieceCount * kPieceEntrySize)
         return false;
@@ -92,7 +120,7 @@ bool ExpectedEnd(std::FILE* input, long long size, long long* end)
     for (unsigned i = 0; i < pieceCount; ++i)
     {
         unsigned char entry[kPieceEntrySize];
-        if (std::fread(entry, 1, sizeof entry, input) != sizeof entry)
+        if (!input.ReadAt(sections - 1LL * (pieceCount - i) * kPieceEntrySize, entry, sizeof entry))
             return false;
         lastPiece = I32(entry + kPieceEntryRecordOffset);
         if (lastPiece < sections || lastPiece >= size)
@@ -138,8 +166,10 @@ int CheckPlotFileComplete(std::FILE* input, long long size)
 {
     long long end = 0;
     unsigned char last[kRecordHeaderSize];
-    const bool complete = ExpectedEnd(input, size, &end) && end + kRecordHeaderSize == size &&
-                          ReadAt(input, end, last, sizeof last) &&
+    Cursor cursor(input);
+    std::rewind(input);
+    const bool complete = ExpectedEnd(cursor, size, &end) && end + kRecordHeaderSize == size &&
+                          cursor.ReadAt(end, last, sizeof last) &&
                           U16(last) == static_cast<std::uint16_t>(RecordType::End) &&
                           U16(last + 2) == 0;
     const bool readFailed = std::ferror(input) != 0;
