@@ -163,11 +163,14 @@ bool OpenInPlace(const char* native, const struct stat& source, OutputFile* outp
         return false;
     struct stat opened;
     const int flags = fcntl(fd, F_GETFL);
-    if (fstat(fd, &opened) != 0 || SameFile(opened, source) || flags < 0 ||
-        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+    const bool usable =
+        fstat(fd, &opened) == 0 && flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+    // The path may have been switched to the input since it was looked at.
+    if (!usable || SameFile(opened, source))
     {
+        const int saved = usable ? EEXIST : errno;
         close(fd);
-        errno = EEXIST;
+        errno = saved;
         return false;
     }
     output->stream = fdopen(fd, "wb");
