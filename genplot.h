@@ -5,6 +5,7 @@
 #include "genplot/gen_plot.h"
 #include "genplot/plot_dispatch.h"
 #include "genplot/plot_file_reader.h"
+#include "genplot/plot_queue_access.h"
 #include "geometry/bbox.h"
 #include "geometry/coord.h"
 #include "geometry/label.h"

@@ -6,8 +6,11 @@
 #include "platform/module_state.h"
 #include "platform/native_path_internal.h"
 #include "platform/plot_queue.h"
+#include "platform/plot_queue_internal.h"
 
+#include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 
 namespace genplot::detail
@@ -15,30 +18,15 @@ namespace genplot::detail
 namespace
 {
 
-constexpr char kQueueDirectory[] = "c:\\userroot\\devq\\plotter\\";
-constexpr char kDefaultQueueFile[] = "C:\\plotque.que";
 constexpr char kUniqueNameTag[] = "ggt";
 constexpr std::size_t kNameBufferSize = 256;
+// completionCode for a session the dispatcher gave up on.
+constexpr LONG kGaveUp = 3;
 
 // A path is handed on as a C string: a NUL inside the text would silently name another file.
 bool IsPathText(const CString& text)
 {
     return std::strlen(text.GetString()) == static_cast<std::size_t>(text.GetLength());
-}
-
-// The queue file: an explicit destination wins when the drive says so or when the drive
-// names a queue file of its own; the drive's text stands in only for a missing destination.
-const char* ChooseQueueFile(unsigned char queueFlag, const CString& destination,
-                            const char* driveText)
-{
-    const bool haveDestination = !destination.IsEmpty();
-    const bool haveText = driveText[0] != '\0';
-    const char* chosen;
-    if (queueFlag != 0)
-        chosen = haveDestination ? destination.GetString() : driveText;
-    else
-        chosen = haveDestination && haveText ? destination.GetString() : kDefaultQueueFile;
-    return chosen[0] != '\0' ? chosen : kDefaultQueueFile;
 }
 
 void FillSubmission(tag_ti_namelist_both* record, const char* uniqueName, const char* baseName)
@@ -62,88 +50,254 @@ struct DriveInfo
     char queueText[kDriveInfoTextSize];
 };
 
-// The delivery proper, after the progress set-up; returns the message number. Every path
-// closes the input it opened and destroys the queue client it made.
-unsigned Deliver(const CString& inputPath, const CString& destination, CProgressCtrl* progress,
-                 int toQueue, const DriveInfo& drive)
+DriveInfo ReadDriveInfo()
 {
-    std::FILE* input = IsPathText(inputPath) ? OpenHostFile(inputPath.GetString(), "rb") : nullptr;
-    if (input == nullptr)
-        return kDispatchCannotOpenInput;
-    if (CheckPlotFileHeader(input) == 0)
-    {
-        std::fclose(input);
-        return kDispatchNotAPlotFile;
-    }
-    char baseName[kNameBufferSize];
-    SplitBaseName(inputPath.GetString(), baseName, sizeof baseName);
+    // The drive letter and the volume text are asked for but not used.
+    char driveLetter = '!';
+    char volumeText[kDriveInfoTextSize] = {};
+    DriveInfo drive = {0, {}};
+    cc_get_driveinfo(&driveLetter, &drive.queueFlag, volumeText, drive.queueText);
+    drive.queueText[kDriveInfoTextSize - 1] = '\0';
+    return drive;
+}
 
+// Everything one delivery opens or makes, released on every way out.
+struct DeliveryFiles
+{
+    std::FILE* input = nullptr;
+    OutputFile output;
+    std::FILE* spool = nullptr;
     CPlotterQueue* queue = nullptr;
-    char uniqueName[kNameBufferSize] = {};
-    std::FILE* output = nullptr;
-    if (toQueue == 0)
+
+    DeliveryFiles() = default;
+    DeliveryFiles(const DeliveryFiles&) = delete;
+    DeliveryFiles& operator=(const DeliveryFiles&) = delete;
+    ~DeliveryFiles()
     {
-        output = IsPathText(destination) ? OpenOutputFile(destination.GetString(), input) : nullptr;
+        if (input != nullptr)
+            std::fclose(input);
+        if (output.stream != nullptr)
+            DiscardOutputFile(&output);
+        if (spool != nullptr)
+            std::fclose(spool);
+        delete queue;
+    }
+};
+
+// Where a delivery went or stopped, kept in plain storage (filling the caller's strings
+// allocates, which must not happen before the queue client is made).
+struct Account
+{
+    int systemError = 0;
+    const char* target = "";
+    char spooledName[kNameBufferSize] = {};
+};
+
+// The outcome of a step that failed: the message and the errno of the call behind it.
+unsigned Failed(Account* outcome, unsigned id, int error)
+{
+    outcome->systemError = error;
+    return id;
+}
+
+int ErrnoOr(int fallback)
+{
+    return errno != 0 ? errno : fallback;
+}
+
+// Removes the copy `name` from the queue directory: a copy cut short is no plot, and no
+// record will ever name it.
+void RemoveSpooledCopy(const char* name)
+{
+    char hostPath[kNativePathSize];
+    char native[kNativePathSize];
+    const int written = std::snprintf(hostPath, sizeof hostPath, "%s%s", kPlotQueueDirectory, name);
+    if (written > 0 && static_cast<std::size_t>(written) < sizeof hostPath &&
+        NativePath(hostPath, native, sizeof native))
+        std::remove(native);
+}
+
+// The size of `input` now, -1 when it cannot be told.
+long long CurrentSize(std::FILE* input)
+{
+    if (std::fseek(input, 0, SEEK_END) != 0)
+        return -1;
+    return std::ftell(input);
+}
+
+// Opens the input and makes sure it is a complete plot file; the message number.
+unsigned OpenCompleteInput(const CString& inputPath, DeliveryFiles& files, long long* size,
+                           Account* outcome)
+{
+    if (!IsPathText(inputPath))
+        return Failed(outcome, kDispatchCannotOpenInput, EINVAL);
+    bool notRegular = false;
+    errno = 0;
+    files.input = OpenInputFile(inputPath.GetString(), &notRegular, size);
+    if (files.input == nullptr)
+        return Failed(outcome, notRegular ? kDispatchNotAPlotFile : kDispatchCannotOpenInput,
+                      notRegular ? 0 : ErrnoOr(ENOENT));
+    if (CheckPlotFileHeader(files.input) == 0)
+        return kDispatchNotAPlotFile;
+    // A cancelled or cut-short file starts like a plot file but is not one to deliver.
+    errno = 0;
+    const int complete = CheckPlotFileComplete(files.input, *size);
+    if (complete < 0)
+        return Failed(outcome, kDispatchCopyFailed, ErrnoOr(EIO));
+    return complete == 1 ? kDispatchNoError : kDispatchNotAPlotFile;
+}
+
+// The queue's side of a delivery: the queue file chosen, the client made and checked, the
+// unique file created. The message number.
+unsigned OpenQueue(const CString& target, int mode, const DriveInfo& drive, DeliveryFiles& files,
+                   char (&uniqueName)[kNameBufferSize], Account* outcome)
+{
+    const CString none;
+    const bool asGiven = mode == kDeliverToQueueFile && !target.IsEmpty();
+    const char* queueFile =
+        asGiven ? target.GetString()
+                : ChooseQueueFile(drive.queueFlag, mode == kDeliverToQueueFile ? none : target,
+                                  drive.queueText);
+    outcome->target = queueFile;
+    // A path the client could only take cut short would name another queue: refuse it before
+    // anything is made or copied.
+    if (std::strlen(queueFile) > kQueueFilePathMax ||
+        (queueFile == target.GetString() && !IsPathText(target)))
+        return Failed(outcome, kDispatchQueueNotResponding, ENAMETOOLONG);
+    try
+    {
+        files.queue = new CPlotterQueue(queueFile, 1);
+    }
+    catch (CMemoryException* error)
+    {
+        error->Delete();
+        return Failed(outcome, kDispatchNoMemory, ENOMEM);
+    }
+    // Appending a record to the plot being delivered would damage it.
+    PlotterQueueAccess::RefuseIfSameFile(*files.queue, files.input);
+    errno = 0;
+    files.spool =
+        CreateUniqueFileName(kPlotQueueDirectory, nullptr, kUniqueNameTag, uniqueName, "wb");
+    if (files.spool == nullptr)
+        return Failed(outcome, kDispatchCannotOpenOutput, ErrnoOr(EIO));
+    std::memcpy(outcome->spooledName, uniqueName, sizeof outcome->spooledName);
+    return kDispatchNoError;
+}
+
+// Copies the input to the open output or spool file and closes it; a copy that is not whole
+// leaves nothing behind. The message number.
+unsigned Copy(DeliveryFiles& files, long long size, CProgressCtrl* progress, Account* outcome)
+{
+    std::FILE* output = files.spool != nullptr ? files.spool : files.output.stream;
+    errno = 0;
+    int copyResult = CopyPlotFile(files.input, output, progress);
+    int error = copyResult != 0 ? ErrnoOr(EIO) : 0;
+    // The file checked is the file copied: one that changed since is not delivered.
+    if (copyResult == 0 && CurrentSize(files.input) != size)
+    {
+        copyResult = kDispatchCopyFailed;
+        error = EAGAIN;
+    }
+    if (files.spool != nullptr)
+    {
+        // The last block may still sit in the stream's buffer: a flush that fails on a full
+        // disk shows only here, and a copy missing its end is not a delivered file.
+        errno = 0;
+        const bool closed = std::fclose(files.spool) == 0;
+        files.spool = nullptr;
+        if (copyResult == 0 && !closed)
+        {
+            copyResult = kDispatchCopyFailed;
+            error = ErrnoOr(EIO);
+        }
+        if (copyResult != 0)
+        {
+            RemoveSpooledCopy(outcome->spooledName);
+            outcome->spooledName[0] = '\0';
+        }
+    }
+    else if (copyResult == 0)
+    {
+        errno = 0;
+        error = CommitOutputFile(&files.output);
+        copyResult = error != 0 ? static_cast<int>(kDispatchCopyFailed) : 0;
     }
     else
     {
-        const char* queueFile = ChooseQueueFile(drive.queueFlag, destination, drive.queueText);
-        // A path the client could only take cut short would name another queue: refuse it
-        // before anything is made or copied.
-        if (std::strlen(queueFile) > kQueueFilePathMax ||
-            (queueFile == destination.GetString() && !IsPathText(destination)))
-        {
-            std::fclose(input);
-            return kDispatchQueueNotResponding;
-        }
-        try
-        {
-            queue = new CPlotterQueue(queueFile, 1);
-        }
-        catch (CMemoryException* error)
-        {
-            error->Delete();
-            std::fclose(input);
-            return kDispatchNoMemory;
-        }
-        output = CreateUniqueFileName(kQueueDirectory, nullptr, kUniqueNameTag, uniqueName, "wb");
+        DiscardOutputFile(&files.output);
     }
-    if (output == nullptr)
+    return copyResult != 0 ? Failed(outcome, kDispatchCopyFailed, error) : kDispatchNoError;
+}
+
+// The delivery proper, after the progress set-up; returns the message number. Every path
+// closes what it opened and destroys the queue client it made (DeliveryFiles).
+unsigned Deliver(const CString& inputPath, const CString& target, int mode, CProgressCtrl* progress,
+                 const DriveInfo& drive, Account* outcome)
+{
+    DeliveryFiles files;
+    long long size = 0;
+    unsigned id = OpenCompleteInput(inputPath, files, &size, outcome);
+    if (id != kDispatchNoError)
+        return id;
+    char baseName[kNameBufferSize];
+    SplitBaseName(inputPath.GetString(), baseName, sizeof baseName);
+
+    char uniqueName[kNameBufferSize] = {};
+    if (mode == kDeliverToPath)
     {
-        std::fclose(input);
-        delete queue;
-        return kDispatchCannotOpenOutput;
+        outcome->target = target.GetString();
+        errno = 0;
+        if (!IsPathText(target) || !OpenOutputFile(target.GetString(), files.input, &files.output))
+            return Failed(outcome, kDispatchCannotOpenOutput, ErrnoOr(EINVAL));
+    }
+    else if ((id = OpenQueue(target, mode, drive, files, uniqueName, outcome)) != kDispatchNoError)
+    {
+        return id;
     }
 
-    int copyResult = CopyPlotFile(input, output, progress);
-    // The last block may still sit in the stream's buffer: a flush that fails on a full disk
-    // shows only here, and a copy missing its end is not a delivered file.
-    if (std::fclose(output) != 0 && copyResult == 0)
-        copyResult = kDispatchCopyFailed;
-    std::fclose(input);
-    if (copyResult != 0)
-    {
-        delete queue;
-        return kDispatchCopyFailed;
-    }
+    if ((id = Copy(files, size, progress, outcome)) != kDispatchNoError)
+        return id;
+    std::fclose(files.input);
+    files.input = nullptr;
 
-    if (queue != nullptr)
+    if (files.queue != nullptr)
     {
-        if (queue->responseState < 0)
+        if (files.queue->responseState < 0)
         {
-            queue->completionCode = 3;
-            delete queue;
-            return kDispatchQueueNotResponding;
+            files.queue->completionCode = kGaveUp;
+            return Failed(outcome, kDispatchQueueNotResponding,
+                          static_cast<int>(-files.queue->responseState));
         }
         tag_ti_namelist_both record;
         FillSubmission(&record, uniqueName, baseName);
-        queue->MsgSubmitMedia(&record);
-        delete queue;
+        // A record that did not reach the queue file leaves a copy nobody will plot: that is
+        // the same as a queue that did not answer, and the copy stays for a retry by hand.
+        const int submitted = files.queue->MsgSubmitMedia(&record);
+        if (submitted != 0)
+        {
+            files.queue->completionCode = kGaveUp;
+            return Failed(outcome, kDispatchQueueNotResponding, -submitted);
+        }
     }
     return kDispatchNoError;
 }
 
 } // namespace
+
+const char* ChooseQueueFile(unsigned char queueFlag, const CString& destination,
+                            const char* driveText)
+{
+    // An explicit destination wins when the drive says so or when the drive names a queue
+    // file of its own; the drive's text stands in only for a missing destination.
+    const bool haveDestination = !destination.IsEmpty();
+    const bool haveText = driveText[0] != '\0';
+    const char* chosen;
+    if (queueFlag != 0)
+        chosen = haveDestination ? destination.GetString() : driveText;
+    else
+        chosen = haveDestination && haveText ? destination.GetString() : kDefaultPlotQueueFile;
+    return chosen[0] != '\0' ? chosen : kDefaultPlotQueueFile;
+}
 
 int CopyPlotFile(std::FILE* input, std::FILE* output, CProgressCtrl* progress)
 {
@@ -182,8 +336,9 @@ int CopyPlotFile(std::FILE* input, std::FILE* output, CProgressCtrl* progress)
         }
     }
     // A read error ends the loop just like the end of the file; without this check a copy
-    // cut short would be reported as delivered.
-    if (result == 0 && std::ferror(input))
+    // cut short would be reported as delivered. So does a file cut short while it is copied,
+    // and one that grew is not the file that was measured and checked either.
+    if (result == 0 && (std::ferror(input) || copied != static_cast<long long>(size)))
         result = kDispatchCopyFailed;
     if (progress != nullptr)
         progress->SetPos(100);
@@ -214,8 +369,8 @@ void SplitBaseName(const char* path, char* out, std::size_t outSize)
 
 } // namespace genplot::detail
 
-int SendGenericPlot(CString& inputPath, CString& destination, CString& message,
-                    CProgressCtrl* progress, int toQueue)
+int DeliverGenericPlot(CString& inputPath, const CString& target, int mode, CString& message,
+                       CProgressCtrl* progress, CPlotDelivery* delivery)
 {
     // The message texts live in this library's string table, not the host's.
     AFX_MANAGE_STATE(AfxGetStaticModuleState());
@@ -227,13 +382,35 @@ int SendGenericPlot(CString& inputPath, CString& destination, CString& message,
     }
 
     // Asked on every call, queue or not, before the input is opened.
-    char driveLetter = '!';
-    char volumeText[kDriveInfoTextSize] = {};
-    genplot::detail::DriveInfo drive = {0, {}};
-    cc_get_driveinfo(&driveLetter, &drive.queueFlag, volumeText, drive.queueText);
-    drive.queueText[kDriveInfoTextSize - 1] = '\0';
-
-    const unsigned id = genplot::detail::Deliver(inputPath, destination, progress, toQueue, drive);
+    const genplot::detail::DriveInfo drive = genplot::detail::ReadDriveInfo();
+    const int known =
+        mode == kDeliverToQueue || mode == kDeliverToQueueFile ? mode : kDeliverToPath;
+    genplot::detail::Account account;
+    const unsigned id =
+        genplot::detail::Deliver(inputPath, target, known, progress, drive, &account);
+    if (delivery != nullptr)
+    {
+        delivery->messageId = static_cast<int>(id);
+        delivery->systemError = id == genplot::detail::kDispatchNoError ? 0 : account.systemError;
+        try
+        {
+            delivery->target = account.target;
+            delivery->spooledName = account.spooledName;
+        }
+        catch (CMemoryException* error)
+        {
+            // The outcome stands; only its account is short.
+            error->Delete();
+        }
+    }
     message.LoadString(id);
     return id == genplot::detail::kDispatchNoError ? 1 : 0;
+}
+
+int SendGenericPlot(CString& inputPath, CString& destination, CString& message,
+                    CProgressCtrl* progress, int toQueue)
+{
+    return DeliverGenericPlot(inputPath, destination,
+                              toQueue != 0 ? kDeliverToQueue : kDeliverToPath, message, progress,
+                              nullptr);
 }

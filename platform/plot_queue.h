@@ -52,6 +52,11 @@ static_assert(offsetof(tag_ti_namelist_both, driveName) == 44);
 static_assert(offsetof(tag_ti_namelist_both, mediaKind) == 49);
 static_assert(offsetof(tag_ti_namelist_both, copies) == 64);
 
+namespace genplot::detail
+{
+struct PlotterQueueAccess;
+} // namespace genplot::detail
+
 /// A client of one plotter queue. Allocated on the heap through the library's allocation
 /// path: when memory runs out, `new` throws CMemoryException*.
 class GENPLOT_API CPlotterQueue
@@ -59,8 +64,10 @@ class GENPLOT_API CPlotterQueue
   public:
     /// Connects to the queue file `queueFile` (host notation: on POSIX a drive-letter path maps
     /// to the drive's folder; on Windows it is the path itself). `createMode` 1 creates the queue
-    /// file when it is missing; any other value requires it to exist. The folder that holds it must
-    /// exist either way. A failure shows in `responseState`.
+    /// file, and the folders that hold it, when they are missing; any other value requires it to
+    /// exist. Only a regular file whose size is a whole number of 134-byte records is taken as a
+    /// queue; it is opened without waiting on a named pipe, and nothing is written to it here.
+    /// A failure shows in `responseState`.
     CPlotterQueue(const char* queueFile, int createMode);
     /// Closes the connection.
     ~CPlotterQueue();
@@ -69,21 +76,26 @@ class GENPLOT_API CPlotterQueue
 
     /// Appends `record` to the queue file as one 134-byte record, under an exclusive lock, and
     /// hands it to the system before returning. A record is either whole in the file or not
-    /// there at all. @return 0 when submitted, else a negative errno value (also when the
-    /// client is not connected or `record` is null).
+    /// there at all; a queue file that meanwhile stopped being whole records (-EILSEQ) or a
+    /// regular file (-EINVAL) gets nothing. @return 0 when submitted, else a negative errno
+    /// value (also when the client is not connected or `record` is null).
     int MsgSubmitMedia(tag_ti_namelist_both* record);
 
     static void* operator new(std::size_t size);
     static void operator delete(void* block, std::size_t size) noexcept;
 
-    /// 0 when connected; a negative errno value when the queue file could not be opened for
-    /// appending, in which case nothing can be submitted.
+    /// 0 when connected; a negative errno value when it is not, in which case nothing can be
+    /// submitted: the error of opening the queue file for appending, -EINVAL when the queue
+    /// file is not a regular file (a folder, a device, a named pipe), -EILSEQ when its size is
+    /// not a whole number of records, -EEXIST when the dispatcher found it to be the very file
+    /// it delivers.
     LONG responseState = 0;
     /// How the caller ended the session: 0 normally, 3 when it gave up because the queue did
     /// not respond. Kept for the host's diagnostics; the client does not act on it.
     LONG completionCode = 0;
 
   private:
+    friend struct genplot::detail::PlotterQueueAccess;
     int fd_ = -1;
 };
 

@@ -59,6 +59,16 @@ bool ModeOpenFlags(const char* mode, const OpenFlagValues& values, int* flags)
     }
 }
 
+bool PlotterQueueAccess::RefuseIfSameFile(CPlotterQueue& queue, std::FILE* file)
+{
+    if (queue.fd_ < 0 || !SameOpenFile(queue.fd_, file))
+        return false;
+    CloseQueueFile(queue.fd_);
+    queue.fd_ = -1;
+    queue.responseState = -EEXIST;
+    return true;
+}
+
 std::uint32_t NextCandidate()
 {
     static std::atomic<std::uint64_t> counter{0};

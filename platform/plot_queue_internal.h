@@ -19,9 +19,24 @@ namespace genplot::detail
 /// plot_queue.h); `out` holds kQueueRecordSize bytes.
 void PutSubmission(const tag_ti_namelist_both& record, unsigned char* out);
 
-/// Opens the queue file `native` for appending, created when missing if `create`: a
-/// descriptor, or -1 with errno set (0 when the system gave no reason). Supplied by the back end.
+/// Opens the queue file `native` for appending, created when missing (with its folders) if
+/// `create`, without waiting on a named pipe: a descriptor, or -1 with errno set (0 when the
+/// system gave no reason). A file that CheckQueueShape refuses is closed again, with its errno.
+/// Supplied by the back end.
 int OpenQueueFile(const char* native, bool create);
+
+/// 0 when the file open on `fd` can be a queue file: a regular file of whole records. Else
+/// EINVAL (not a regular file), EILSEQ (a size that is not a whole number of records) or the
+/// errno of the failed look. Supplied by the back end.
+int CheckQueueShape(int fd);
+
+/// Lets the dispatcher refuse a queue file that is the very file it delivers.
+struct PlotterQueueAccess
+{
+    /// When `queue` is connected to the file `file` has open, disconnects it: `responseState`
+    /// becomes -EEXIST and nothing can be submitted. True when it did.
+    static bool RefuseIfSameFile(CPlotterQueue& queue, std::FILE* file);
+};
 
 /// Closes a descriptor OpenQueueFile gave. Supplied by the back end.
 void CloseQueueFile(int fd);

@@ -1,6 +1,7 @@
 #include "platform/native_path_internal.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -115,37 +116,173 @@ bool NativePath(const char* hostPath, char* out, std::size_t outSize)
     return fits;
 }
 
-std::FILE* OpenOutputFile(const char* hostPath, std::FILE* input)
+std::FILE* OpenInputFile(const char* hostPath, bool* notRegular, long long* size)
 {
+    *notRegular = false;
     char native[kNativePathSize];
-    if (input == nullptr || !NativePath(hostPath, native, sizeof native))
-        return nullptr;
-    struct stat source;
-    if (fstat(fileno(input), &source) != 0)
-        return nullptr;
-
-    // Opening the input itself with "wb" would empty it before a byte is copied, so the
-    // destination is compared with the input by identity first, whatever path names it.
-    struct stat existing;
-    if (stat(native, &existing) == 0 && SameFile(existing, source))
-        return nullptr;
-
-    // Open without truncating and compare again: the path may have been switched to the input
-    // between the check above and the open. Only a file known to be another one is emptied.
-    const int fd = open(native, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return nullptr;
-    struct stat opened;
-    if (fstat(fd, &opened) != 0 || SameFile(opened, source) ||
-        (S_ISREG(opened.st_mode) && ftruncate(fd, 0) != 0))
+    if (!NativePath(hostPath, native, sizeof native))
     {
-        close(fd);
+        errno = ENAMETOOLONG;
         return nullptr;
     }
-    std::FILE* output = fdopen(fd, "wb");
-    if (output == nullptr)
+    // Without O_NONBLOCK, opening a named pipe waits for a writer, possibly forever.
+    const int fd = open(native, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+    {
+        *notRegular = true;
         close(fd);
-    return output;
+        errno = EINVAL;
+        return nullptr;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    std::FILE* input =
+        flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? fdopen(fd, "rb") : nullptr;
+    if (input == nullptr)
+    {
+        const int saved = errno;
+        close(fd);
+        errno = saved;
+        return nullptr;
+    }
+    *size = static_cast<long long>(info.st_size);
+    return input;
+}
+
+namespace
+{
+
+// A device or a named pipe that exists: written where it is. O_NONBLOCK keeps the open from
+// waiting for a pipe's reader (ENXIO when there is none); the writes themselves block again.
+bool OpenInPlace(const char* native, const struct stat& source, OutputFile* output)
+{
+    const int fd = open(native, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat opened;
+    const int flags = fcntl(fd, F_GETFL);
+    const bool usable =
+        fstat(fd, &opened) == 0 && flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+    // The path may have been switched to the input since it was looked at.
+    if (!usable || SameFile(opened, source))
+    {
+        const int saved = usable ? EEXIST : errno;
+        close(fd);
+        errno = saved;
+        return false;
+    }
+    output->stream = fdopen(fd, "wb");
+    if (output->stream == nullptr)
+    {
+        const int saved = errno;
+        close(fd);
+        errno = saved;
+        return false;
+    }
+    output->replaces = false;
+    return true;
+}
+
+} // namespace
+
+bool OpenOutputFile(const char* hostPath, std::FILE* input, OutputFile* output)
+{
+    *output = OutputFile{};
+    char native[kNativePathSize];
+    if (input == nullptr || !NativePath(hostPath, native, sizeof native))
+    {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    struct stat source;
+    if (fstat(fileno(input), &source) != 0)
+        return false;
+
+    // Writing over the input would lose it, so the destination is compared with the input by
+    // identity first, whatever path names it.
+    struct stat existing;
+    mode_t mode = 0666;
+    if (stat(native, &existing) == 0)
+    {
+        if (SameFile(existing, source))
+        {
+            errno = EEXIST;
+            return false;
+        }
+        if (!S_ISREG(existing.st_mode))
+            return OpenInPlace(native, source, output);
+        // A symbolic link stays a link: the file it leads to is the one replaced.
+        if (realpath(native, output->finalPath) == nullptr)
+            return false;
+        mode = existing.st_mode & 07777;
+    }
+    else if (errno != ENOENT || !CopyPathUnchanged(native, output->finalPath, kNativePathSize))
+    {
+        return false;
+    }
+
+    // The copy goes to a new file beside the destination, so the rename at the end stays on
+    // one file system and is atomic.
+    for (int attempt = 0; attempt < 100; ++attempt)
+    {
+        if (!TemporaryPathFor(output->finalPath, "/", output->temporaryPath))
+        {
+            errno = ENAMETOOLONG;
+            return false;
+        }
+        const int fd = open(output->temporaryPath, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0)
+        {
+            if (errno == EEXIST || errno == EINTR)
+                continue;
+            return false;
+        }
+        // The replacement keeps the permissions of the file it replaces.
+        if (mode != 0666)
+            fchmod(fd, mode);
+        output->stream = fdopen(fd, "wb");
+        if (output->stream == nullptr)
+        {
+            const int saved = errno;
+            close(fd);
+            unlink(output->temporaryPath);
+            errno = saved;
+            return false;
+        }
+        output->replaces = true;
+        return true;
+    }
+    errno = EEXIST;
+    return false;
+}
+
+int CommitOutputFile(OutputFile* output)
+{
+    // fclose writes what the stream still holds: a full disk may show only here.
+    const bool flushed = std::fflush(output->stream) == 0;
+    int error = flushed ? 0 : (errno != 0 ? errno : EIO);
+    const bool closed = std::fclose(output->stream) == 0;
+    output->stream = nullptr;
+    if (error == 0 && !closed)
+        error = errno != 0 ? errno : EIO;
+    if (!output->replaces)
+        return error;
+    if (error == 0 && rename(output->temporaryPath, output->finalPath) != 0)
+        error = errno != 0 ? errno : EIO;
+    if (error != 0)
+        unlink(output->temporaryPath);
+    return error;
+}
+
+void DiscardOutputFile(OutputFile* output)
+{
+    if (output->stream != nullptr)
+        std::fclose(output->stream);
+    output->stream = nullptr;
+    if (output->replaces)
+        unlink(output->temporaryPath);
 }
 
 bool MakeDirectories(const char* nativeDir)
@@ -172,6 +309,25 @@ bool MakeDirectories(const char* nativeDir)
     }
     struct stat info;
     return stat(nativeDir, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool SameOpenFile(int fd, std::FILE* file)
+{
+    struct stat a;
+    struct stat b;
+    return file != nullptr && fstat(fd, &a) == 0 && fstat(fileno(file), &b) == 0 && SameFile(a, b);
+}
+
+bool MakeParentDirectories(const char* nativeFile)
+{
+    char folder[kNativePathSize];
+    if (!CopyPathUnchanged(nativeFile, folder, sizeof folder))
+        return false;
+    char* slash = std::strrchr(folder, '/');
+    if (slash == nullptr || slash == folder)
+        return true; // the current folder, or the root
+    *slash = '\0';
+    return MakeDirectories(folder);
 }
 
 } // namespace genplot::detail

@@ -55,7 +55,34 @@ namespace genplot::detail
 
 int OpenQueueFile(const char* native, bool create)
 {
-    return open(native, O_WRONLY | O_APPEND | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
+    // On a first use the queue file's folder may not be there yet either.
+    if (create && !MakeParentDirectories(native))
+        return -1;
+    // O_NONBLOCK: a named pipe in the queue file's place must not hold the caller until some
+    // reader comes; it is refused below anyway.
+    const int fd =
+        open(native, O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
+    if (fd < 0)
+        return -1;
+    const int shape = CheckQueueShape(fd);
+    const int flags = fcntl(fd, F_GETFL);
+    if (shape != 0 || flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+    {
+        close(fd);
+        errno = shape != 0 ? shape : EIO;
+        return -1;
+    }
+    return fd;
+}
+
+int CheckQueueShape(int fd)
+{
+    struct stat info;
+    if (fstat(fd, &info) != 0)
+        return errno != 0 ? errno : EIO;
+    if (!S_ISREG(info.st_mode))
+        return EINVAL;
+    return info.st_size % static_cast<off_t>(kQueueRecordSize) == 0 ? 0 : EILSEQ;
 }
 
 void CloseQueueFile(int fd)
@@ -69,12 +96,17 @@ int AppendRecord(int fd, const unsigned char* bytes, std::size_t size)
     if (locked != 0)
         return locked;
     // A reader takes the queue file in 134-byte steps: a record cut short by a full disk would
-    // shift every later record, so a failed write is undone before the lock is released.
+    // shift every later record, so a failed write is undone before the lock is released, and a
+    // file that is no longer whole records (or no longer a file) gets nothing appended.
     int result = 0;
     struct stat before;
     if (fstat(fd, &before) != 0)
     {
         result = -errno;
+    }
+    else if (!S_ISREG(before.st_mode) || before.st_size % static_cast<off_t>(kQueueRecordSize) != 0)
+    {
+        result = S_ISREG(before.st_mode) ? -EILSEQ : -EINVAL;
     }
     else if (!WriteAll(fd, bytes, size))
     {

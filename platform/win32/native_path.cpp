@@ -1,9 +1,12 @@
 #include "platform/native_path_internal.h"
 #include "platform/win_types.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 
 // On Windows the host's notation is the native one: "c:\userroot\devq\plotter\" is that very
 // folder, and a path is passed on unchanged.
@@ -85,53 +88,172 @@ bool NativePath(const char* hostPath, char* out, std::size_t outSize)
     return CopyPathUnchanged(hostPath, out, outSize);
 }
 
-std::FILE* OpenOutputFile(const char* hostPath, std::FILE* input)
+std::FILE* OpenInputFile(const char* hostPath, bool* notRegular, long long* size)
 {
+    *notRegular = false;
     char native[kNativePathSize];
-    if (input == nullptr || !NativePath(hostPath, native, sizeof native))
+    if (!NativePath(hostPath, native, sizeof native))
+    {
+        errno = ENAMETOOLONG;
         return nullptr;
-    FileIdentity source;
-    if (!IdentityOf(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(input))), &source))
+    }
+    const int fd = _open(native, _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+    if (fd < 0)
         return nullptr;
+    // A device ("NUL", "CON", a pipe) is not a plot file, and reading a console or a pipe
+    // could wait for ever.
+    struct _stati64 info;
+    if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(fd))) != FILE_TYPE_DISK ||
+        _fstati64(fd, &info) != 0 || (info.st_mode & _S_IFREG) == 0)
+    {
+        *notRegular = true;
+        _close(fd);
+        errno = EINVAL;
+        return nullptr;
+    }
+    std::FILE* input = _fdopen(fd, "rb");
+    if (input == nullptr)
+    {
+        const int saved = errno;
+        _close(fd);
+        errno = saved;
+        return nullptr;
+    }
+    *size = static_cast<long long>(info.st_size);
+    return input;
+}
 
-    // Opening the input itself with "wb" would empty it before a byte is copied. So the
-    // destination is opened without truncating, whatever path names it (a second hard link,
-    // a symbolic link, another spelling), compared with the input by identity, and emptied
-    // only when it is known to be another file. The share modes are those of fopen, so the
-    // input, open for reading, does not block the open.
-    HANDLE file = CreateFileA(native, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return nullptr;
-    const bool isDisk = GetFileType(file) == FILE_TYPE_DISK;
-    FileIdentity opened;
-    bool usable;
-    if (isDisk)
-    {
-        usable = IdentityOf(file, &opened) && !SameFile(opened, source) &&
-                 SetFilePointer(file, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
-                 SetEndOfFile(file);
-    }
-    else
-    {
-        // A device ("NUL", a console) has no index and cannot be the input file.
-        usable = true;
-    }
-    if (!usable)
-    {
-        CloseHandle(file);
-        return nullptr;
-    }
+namespace
+{
+
+// A device is written where it is; it has no index and cannot be the input file.
+bool OpenInPlace(HANDLE file, OutputFile* output)
+{
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
     if (fd < 0)
     {
         CloseHandle(file);
-        return nullptr;
+        errno = EBADF;
+        return false;
     }
-    std::FILE* output = _fdopen(fd, "wb");
-    if (output == nullptr)
+    output->stream = _fdopen(fd, "wb");
+    if (output->stream == nullptr)
+    {
+        const int saved = errno;
         _close(fd); // closes the handle too
-    return output;
+        errno = saved;
+        return false;
+    }
+    output->replaces = false;
+    return true;
+}
+
+} // namespace
+
+bool OpenOutputFile(const char* hostPath, std::FILE* input, OutputFile* output)
+{
+    *output = OutputFile{};
+    char native[kNativePathSize];
+    if (input == nullptr || !NativePath(hostPath, native, sizeof native))
+    {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    FileIdentity source;
+    if (!IdentityOf(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(input))), &source))
+    {
+        errno = EBADF;
+        return false;
+    }
+
+    // What the destination is now, if anything: the input under any name (a second hard link,
+    // another spelling) is refused, a device is written in place, and a disk file is replaced
+    // by a complete copy only. The share modes are those of fopen, so the input, open for
+    // reading, does not block the open.
+    HANDLE existing = CreateFileA(native, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (existing != INVALID_HANDLE_VALUE)
+    {
+        if (GetFileType(existing) != FILE_TYPE_DISK)
+            return OpenInPlace(existing, output);
+        FileIdentity opened;
+        const bool other = IdentityOf(existing, &opened) && !SameFile(opened, source);
+        CloseHandle(existing);
+        if (!other)
+        {
+            errno = EEXIST;
+            return false;
+        }
+    }
+    else if (GetLastError() != ERROR_FILE_NOT_FOUND)
+    {
+        errno = GetLastError() == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
+        return false;
+    }
+    if (!CopyPathUnchanged(native, output->finalPath, kNativePathSize))
+    {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+
+    // The copy goes to a new file beside the destination and replaces it only when complete.
+    for (int attempt = 0; attempt < 100; ++attempt)
+    {
+        if (!TemporaryPathFor(output->finalPath, "\\/:", output->temporaryPath))
+        {
+            errno = ENAMETOOLONG;
+            return false;
+        }
+        const int fd =
+            _open(output->temporaryPath, _O_WRONLY | _O_BINARY | _O_CREAT | _O_EXCL | _O_NOINHERIT,
+                  _S_IREAD | _S_IWRITE);
+        if (fd < 0)
+        {
+            if (errno == EEXIST)
+                continue;
+            return false;
+        }
+        output->stream = _fdopen(fd, "wb");
+        if (output->stream == nullptr)
+        {
+            const int saved = errno;
+            _close(fd);
+            _unlink(output->temporaryPath);
+            errno = saved;
+            return false;
+        }
+        output->replaces = true;
+        return true;
+    }
+    errno = EEXIST;
+    return false;
+}
+
+int CommitOutputFile(OutputFile* output)
+{
+    const bool flushed = std::fflush(output->stream) == 0;
+    int error = flushed ? 0 : (errno != 0 ? errno : EIO);
+    const bool closed = std::fclose(output->stream) == 0;
+    output->stream = nullptr;
+    if (error == 0 && !closed)
+        error = errno != 0 ? errno : EIO;
+    if (!output->replaces)
+        return error;
+    if (error == 0 &&
+        !MoveFileExA(output->temporaryPath, output->finalPath, MOVEFILE_REPLACE_EXISTING))
+        error = EACCES;
+    if (error != 0)
+        _unlink(output->temporaryPath);
+    return error;
+}
+
+void DiscardOutputFile(OutputFile* output)
+{
+    if (output->stream != nullptr)
+        std::fclose(output->stream);
+    output->stream = nullptr;
+    if (output->replaces)
+        _unlink(output->temporaryPath);
 }
 
 bool MakeDirectories(const char* nativeDir)
@@ -157,6 +279,32 @@ bool MakeDirectories(const char* nativeDir)
     }
     const DWORD attributes = GetFileAttributesA(nativeDir);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool SameOpenFile(int fd, std::FILE* file)
+{
+    FileIdentity a;
+    FileIdentity b;
+    return file != nullptr && IdentityOf(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &a) &&
+           IdentityOf(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), &b) &&
+           SameFile(a, b);
+}
+
+bool MakeParentDirectories(const char* nativeFile)
+{
+    char folder[kNativePathSize];
+    if (!CopyPathUnchanged(nativeFile, folder, sizeof folder))
+        return false;
+    std::size_t cut = 0;
+    for (std::size_t i = 0; folder[i] != '\0'; ++i)
+    {
+        if (IsSeparator(folder[i]))
+            cut = i;
+    }
+    if (cut <= RootLength(folder))
+        return true; // in a root, or in the current folder
+    folder[cut] = '\0';
+    return MakeDirectories(folder);
 }
 
 } // namespace genplot::detail

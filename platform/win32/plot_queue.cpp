@@ -134,9 +134,38 @@ namespace genplot::detail
 
 int OpenQueueFile(const char* native, bool create)
 {
-    const int flags = _O_WRONLY | _O_APPEND | _O_BINARY | _O_NOINHERIT | (create ? _O_CREAT : 0);
+    // On a first use the queue file's folder may not be there yet either.
     errno = 0;
-    return _open(native, flags, _S_IREAD | _S_IWRITE);
+    if (create && !MakeParentDirectories(native))
+    {
+        errno = ENOENT;
+        return -1;
+    }
+    const int flags = _O_WRONLY | _O_APPEND | _O_BINARY | _O_NOINHERIT | (create ? _O_CREAT : 0);
+    const int fd = _open(native, flags, _S_IREAD | _S_IWRITE);
+    if (fd < 0)
+        return -1;
+    const int shape = CheckQueueShape(fd);
+    if (shape != 0)
+    {
+        _close(fd);
+        errno = shape;
+        return -1;
+    }
+    return fd;
+}
+
+int CheckQueueShape(int fd)
+{
+    // A device or a pipe in the queue file's place is no queue.
+    if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(fd))) != FILE_TYPE_DISK)
+        return EINVAL;
+    struct _stati64 info;
+    if (_fstati64(fd, &info) != 0)
+        return errno != 0 ? errno : EIO;
+    if ((info.st_mode & _S_IFREG) == 0)
+        return EINVAL;
+    return info.st_size % static_cast<__int64>(kQueueRecordSize) == 0 ? 0 : EILSEQ;
 }
 
 void CloseQueueFile(int fd)
@@ -151,13 +180,18 @@ int AppendRecord(int fd, const unsigned char* bytes, std::size_t size)
     if (locked != 0)
         return locked;
     // A reader takes the queue file in 134-byte steps: a record cut short by a full disk would
-    // shift every later record, so a failed write is undone before the lock is released.
-    // _O_APPEND moves to the end before each write, and every submitter holds the lock then.
+    // shift every later record, so a failed write is undone before the lock is released, and a
+    // file that is no longer whole records gets nothing appended. _O_APPEND moves to the end
+    // before each write, and every submitter holds the lock then.
     int result = 0;
     struct _stati64 before;
     if (_fstati64(fd, &before) != 0)
     {
         result = -errno;
+    }
+    else if (before.st_size % static_cast<__int64>(kQueueRecordSize) != 0)
+    {
+        result = -EILSEQ;
     }
     else if (!WriteAll(fd, bytes, size))
     {

@@ -1,8 +1,11 @@
 #include "genplot/plot_dispatch.h"
+#include "genplot/plot_queue_access.h"
 #include "platform/allocation_internal.h"
 #include "support/byte_builder.h"
 #include "support/dispatch_sandbox.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <set>
 #include <string>
@@ -169,13 +172,15 @@ TEST_F(QueueSubmissionTest, UnreachableQueueKeepsTheCopyAndSubmitsNothing)
     const std::vector<std::uint8_t> plot = PlotFileBytes(700);
     WriteFileBytes(sandbox_.Path("plan.gpf"), plot);
     sandbox_.SetQueueFlag("1");
+    WriteFileBytes(sandbox_.drive() + "/not", {}); // a file where the queue's folder must go
     const Queued queued = SendToQueue(sandbox_.Path("plan.gpf"), "c:\\not\\installed.que");
     EXPECT_EQ(queued.result, 0);
     EXPECT_EQ(queued.message, "plot queue failed to respond.  Check installation.");
     const std::vector<std::string> copies = ListDirectory(sandbox_.queueDirectory());
     ASSERT_EQ(copies.size(), 1u);
     EXPECT_EQ(ReadFileBytes(sandbox_.queueDirectory() + "/" + copies[0]), plot);
-    EXPECT_EQ(ListDirectory(sandbox_.drive()), (std::vector<std::string>{"plots", "userroot"}));
+    EXPECT_EQ(ListDirectory(sandbox_.drive()),
+              (std::vector<std::string>{"not", "plots", "userroot"}));
 }
 
 TEST_F(QueueSubmissionTest, NoMemoryForTheClientMakesNothing)
@@ -273,6 +278,70 @@ TEST_F(QueueSubmissionTest, TwoProcessesSubmittingAtOnceGetDistinctNamesAndWhole
     EXPECT_EQ(named.size(), 2u * kPerProcess) << "every record names its own file";
     EXPECT_EQ(fromFirst, kPerProcess);
     EXPECT_EQ(std::set<std::string>(copies.begin(), copies.end()), named);
+}
+
+TEST(PlotQueueAccessTest, ChoiceAndMappingAreTheDispatchersOwn)
+{
+    DispatchSandbox sandbox;
+    EXPECT_STREQ(GetDefaultPlotQueueFile(), "C:\\plotque.que");
+    EXPECT_STREQ(GetPlotQueueDirectory(), "c:\\userroot\\devq\\plotter\\");
+    CString queueFile;
+    ChoosePlotQueueFile(CString("c:\\dest.que"), queueFile);
+    EXPECT_EQ(queueFile, "C:\\plotque.que") << "the flag is not set";
+    sandbox.SetQueueFlag("1");
+    // The destination and the result may be one string.
+    CString same("c:\\dest.que");
+    ChoosePlotQueueFile(same, same);
+    EXPECT_EQ(same, "c:\\dest.que");
+    sandbox.SetQueueFile("C:\\t.q");
+    ChoosePlotQueueFile(CString(), queueFile);
+    EXPECT_EQ(queueFile, "C:\\t.q");
+
+    CString native;
+    EXPECT_EQ(GetNativePath(CString("c:\\a\\b.que"), native), 1);
+    EXPECT_EQ(native, (sandbox.drive() + "/a/b.que").c_str());
+    EXPECT_EQ(GetNativePath(CString("/x/y"), native), 1);
+    EXPECT_EQ(native, "/x/y");
+}
+
+void Collect(const tag_ti_namelist_both& record, std::size_t number, void* context)
+{
+    auto* names = static_cast<std::vector<std::string>*>(context);
+    names->push_back(std::to_string(number) + ":" + record.fileName + ":" + record.baseName);
+}
+
+TEST(PlotQueueAccessTest, ReadPlotQueueHandsOverAllRecordsOrNone)
+{
+    DispatchSandbox sandbox;
+    std::vector<std::uint8_t> queue = ExpectedRecord("ggt00000001", "first");
+    const std::vector<std::uint8_t> second = ExpectedRecord("ggt00000002", "second");
+    queue.insert(queue.end(), second.begin(), second.end());
+    WriteFileBytes(sandbox.Path("q.que"), queue);
+    std::vector<std::string> names;
+    CPlotQueueReport report;
+    EXPECT_EQ(ReadPlotQueue(CString(sandbox.Path("q.que").c_str()), Collect, &names, &report),
+              kPlotQueueRead);
+    EXPECT_EQ(report.recordCount, 2u);
+    EXPECT_EQ(names, (std::vector<std::string>{"1:ggt00000001:first", "2:ggt00000002:second"}));
+
+    // A second record that names no file: nothing is handed over.
+    std::fill(queue.begin() + kRecordSize, queue.begin() + kRecordSize + 22, 0);
+    WriteFileBytes(sandbox.Path("q.que"), queue);
+    names.clear();
+    EXPECT_EQ(ReadPlotQueue(CString(sandbox.Path("q.que").c_str()), Collect, &names, &report),
+              kPlotQueueNotRecords);
+    EXPECT_EQ(report.badRecord, 2u);
+    EXPECT_TRUE(names.empty());
+
+    queue.push_back(0);
+    WriteFileBytes(sandbox.Path("q.que"), queue);
+    EXPECT_EQ(ReadPlotQueue(CString(sandbox.Path("q.que").c_str()), Collect, &names, &report),
+              kPlotQueuePartialRecord);
+    EXPECT_EQ(report.size, static_cast<long long>(2 * kRecordSize + 1));
+    EXPECT_EQ(ReadPlotQueue(CString(sandbox.Path("none.que").c_str()), Collect, &names, &report),
+              kPlotQueueCannotOpen);
+    EXPECT_EQ(report.systemError, ENOENT);
+    EXPECT_TRUE(names.empty());
 }
 
 } // namespace

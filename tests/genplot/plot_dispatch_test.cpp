@@ -78,16 +78,16 @@ TEST(PlotDispatchTest, DriveLetterPathsOnBothSides)
     EXPECT_EQ(ReadFileBytes(sandbox.drive() + "/out.gpf"), plot);
 }
 
-TEST(PlotDispatchTest, ProgressFor150ByteFile)
+TEST(PlotDispatchTest, ProgressFor160ByteFile)
 {
     DispatchSandbox sandbox;
-    WriteFileBytes(sandbox.Path("in.gpf"), PlotFileBytes(150));
+    WriteFileBytes(sandbox.Path("in.gpf"), PlotFileBytes(160));
     RecordingWindow window;
     const Sent sent =
         SendToPath(sandbox.Path("in.gpf"), sandbox.Path("out.gpf"), window.progress());
     EXPECT_EQ(sent.result, 1);
-    // Range set-up, copy start, after the one block (150 / unit 1), the end.
-    ExpectMessages(Expected({0, 0, 150, 100}), window.messages());
+    // Range set-up, copy start, after the one block (160 / unit 1), the end.
+    ExpectMessages(Expected({0, 0, 160, 100}), window.messages());
 }
 
 TEST(PlotDispatchTest, ProgressFor8192ByteFile)
@@ -164,9 +164,9 @@ TEST(PlotDispatchTest, DestinationThatIsTheInputIsRefusedAndInputKept)
 TEST(PlotDispatchTest, FailedCloseOfTheOutputIsNotSuccess)
 {
     DispatchSandbox sandbox;
-    const std::vector<std::uint8_t> plot = PlotFileBytes(150);
+    const std::vector<std::uint8_t> plot = PlotFileBytes(160);
     WriteFileBytes(sandbox.Path("in.gpf"), plot);
-    // 150 bytes fit the output's buffer: only the flush at close meets the full disk.
+    // 160 bytes fit the output's buffer: only the flush at close meets the full disk.
     const Sent sent = SendToPath(sandbox.Path("in.gpf"), "/dev/full");
     EXPECT_EQ(sent.result, 0);
     EXPECT_EQ(sent.message, "unable to process generic plot file.");
@@ -188,7 +188,7 @@ TEST(PlotDispatchTest, FailedBlockWriteIsNotSuccess)
 TEST(PlotDispatchTest, MessageTextsComeFromTheLibrarysOwnModule)
 {
     DispatchSandbox sandbox;
-    WriteFileBytes(sandbox.Path("in.gpf"), PlotFileBytes(150));
+    WriteFileBytes(sandbox.Path("in.gpf"), PlotFileBytes(160));
     AFX_MODULE_STATE* const host = AfxGetModuleState();
     ASSERT_NE(host, AfxGetStaticModuleState());
     RecordingWindow window;

@@ -108,8 +108,10 @@ TEST(PlotFileCheckTest, AcceptsBareHeaderRecordWithAnyLengthField)
         bytes[3] = static_cast<std::uint8_t>(length >> 8);
         const CheckOutcome outcome = Check(sandbox, bytes);
         EXPECT_EQ(outcome.isPlotFile, 1) << length;
-        EXPECT_EQ(outcome.sent, 1) << length;
-        EXPECT_EQ(outcome.message, "no error.") << length;
+        // A header alone is no complete plot: it is recognised but not delivered.
+        EXPECT_EQ(outcome.sent, 0) << length;
+        EXPECT_EQ(outcome.message, "not a valid generic plot file.") << length;
+        EXPECT_FALSE(FileExists(sandbox.Path("copy.gpf"))) << length;
     }
 }
 
@@ -144,7 +146,7 @@ TEST(PlotFileCheckTest, DriveLetterPathIsLookedUpInTheDriveFolder)
 TEST(PlotFileCheckTest, LeavesNoDescriptorOpen)
 {
     DispatchSandbox sandbox;
-    WriteFileBytes(sandbox.Path("good"), PlotFileBytes(150));
+    WriteFileBytes(sandbox.Path("good"), PlotFileBytes(160));
     WriteFileBytes(sandbox.Path("bad"), {1, 2, 3});
     CString good(sandbox.Path("good").c_str());
     CString bad(sandbox.Path("bad").c_str());

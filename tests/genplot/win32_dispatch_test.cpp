@@ -7,6 +7,7 @@
 #include "platform/plot_queue.h"
 #include "platform/progress_ctrl.h"
 #include "platform/window.h"
+#include "support/complete_plot_bytes.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -36,16 +37,11 @@ Bytes ReadAll(const std::string& path)
     return bytes;
 }
 
-// A valid plot file of `size` bytes: the header record (type 0xEFBE, length 140, "GENPTV1"
-// and its NUL), then a counting pattern.
+// A complete plot file of `size` bytes.
 Bytes PlotFile(std::size_t size)
 {
-    Bytes bytes(size);
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<unsigned char>(i * 7 + 3);
-    const unsigned char head[12] = {0xBE, 0xEF, 0x8C, 0x00, 'G', 'E', 'N', 'P', 'T', 'V', '1', 0};
-    std::copy(head, head + sizeof head, bytes.begin());
-    return bytes;
+    const std::vector<std::uint8_t> bytes = CompletePlotBytes(size);
+    return Bytes(bytes.begin(), bytes.end());
 }
 
 void WriteAll(const std::string& path, const Bytes& bytes)

@@ -238,6 +238,7 @@ TEST(PlotterQueueTest, UnreachableQueueReportsNegativeStateAndTakesNothing)
 {
     DispatchSandbox sandbox;
     tag_ti_namelist_both record = MakeRecord("ggt1", "x", 1);
+    WriteFileBytes(sandbox.drive() + "/nowhere", {}); // a file where the folder must go
     {
         CPlotterQueue missingFolder("c:\\nowhere\\plotque.que", 1);
         EXPECT_LT(missingFolder.responseState, 0);
@@ -248,18 +249,47 @@ TEST(PlotterQueueTest, UnreachableQueueReportsNegativeStateAndTakesNothing)
         EXPECT_LT(mustExist.responseState, 0);
         EXPECT_LT(mustExist.MsgSubmitMedia(&record), 0);
     }
-    EXPECT_EQ(ListDirectory(sandbox.drive()), std::vector<std::string>{});
+    EXPECT_EQ(ListDirectory(sandbox.drive()), std::vector<std::string>{"nowhere"});
 
     CPlotterQueue connected("c:\\plotque.que", 1);
     EXPECT_EQ(connected.MsgSubmitMedia(nullptr), -EINVAL);
 }
 
-TEST(PlotterQueueTest, FailedWriteIsReported)
+TEST(PlotterQueueTest, FileThatIsNotAQueueIsRefusedUntouched)
 {
-    CPlotterQueue full("/dev/full", 0);
-    ASSERT_EQ(full.responseState, 0);
+    DispatchSandbox sandbox;
     tag_ti_namelist_both record = MakeRecord("ggt1", "x", 1);
-    EXPECT_LT(full.MsgSubmitMedia(&record), 0);
+    {
+        CPlotterQueue device("/dev/full", 0);
+        EXPECT_EQ(device.responseState, -EINVAL);
+        EXPECT_LT(device.MsgSubmitMedia(&record), 0);
+    }
+    const std::vector<std::uint8_t> partial(2 * 134 + 5, 9);
+    WriteFileBytes(sandbox.Path("partial.que"), partial);
+    {
+        CPlotterQueue cut(sandbox.Path("partial.que").c_str(), 1);
+        EXPECT_EQ(cut.responseState, -EILSEQ);
+        EXPECT_LT(cut.MsgSubmitMedia(&record), 0);
+    }
+    EXPECT_EQ(ReadFileBytes(sandbox.Path("partial.que")), partial);
+
+    // A queue damaged after the client connected gets nothing appended either.
+    WriteFileBytes(sandbox.Path("q.que"), {});
+    CPlotterQueue queue(sandbox.Path("q.que").c_str(), 0);
+    ASSERT_EQ(queue.responseState, 0);
+    WriteFileBytes(sandbox.Path("q.que"), {1, 2, 3});
+    EXPECT_EQ(queue.MsgSubmitMedia(&record), -EILSEQ);
+    EXPECT_EQ(ReadFileBytes(sandbox.Path("q.que")), (std::vector<std::uint8_t>{1, 2, 3}));
+}
+
+TEST(PlotterQueueTest, FirstUseCreatesTheQueueFilesFolders)
+{
+    DispatchSandbox sandbox;
+    tag_ti_namelist_both record = MakeRecord("ggt1", "x", 1);
+    CPlotterQueue queue("c:\\fresh\\home\\plotque.que", 1);
+    ASSERT_EQ(queue.responseState, 0);
+    EXPECT_EQ(queue.MsgSubmitMedia(&record), 0);
+    EXPECT_EQ(ReadFileBytes(sandbox.drive() + "/fresh/home/plotque.que").size(), 134u);
 }
 
 TEST(PlotterQueueTest, AllocationFailureThrowsMemoryException)

@@ -20,8 +20,11 @@
 #include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
+using genplot::detail::CommitOutputFile;
+using genplot::detail::DiscardOutputFile;
 using genplot::detail::MakeDirectories;
 using genplot::detail::OpenOutputFile;
+using genplot::detail::OutputFile;
 
 namespace
 {
@@ -268,25 +271,35 @@ TEST_F(Win32FilesTest, OutputFileRefusesTheInputUnderAnyName)
     std::string otherSpelling = Path("IN.GPF");
     for (char& c : otherSpelling)
         c = c == '\\' ? '/' : c;
+    OutputFile output;
     for (const std::string& same : {input, otherSpelling, Path("link.gpf")})
-        EXPECT_EQ(OpenOutputFile(same.c_str(), in), nullptr) << same;
+        EXPECT_FALSE(OpenOutputFile(same.c_str(), in, &output)) << same;
     EXPECT_EQ(ReadAll(input), BytesOf("plot bytes"));
 
-    // Another file is emptied and written.
+    // Another file keeps its contents until the complete copy takes its place.
     WriteAll(Path("out.gpf"), "old contents");
-    std::FILE* out = OpenOutputFile(Path("out.gpf").c_str(), in);
-    ASSERT_NE(out, nullptr);
-    EXPECT_EQ(ReadAll(Path("out.gpf")), Bytes());
-    std::fputs("ab", out);
-    std::fclose(out);
+    ASSERT_TRUE(OpenOutputFile(Path("out.gpf").c_str(), in, &output));
+    EXPECT_TRUE(output.replaces);
+    std::fputs("ab", output.stream);
+    EXPECT_EQ(ReadAll(Path("out.gpf")), BytesOf("old contents"));
+    EXPECT_EQ(CommitOutputFile(&output), 0);
     EXPECT_EQ(ReadAll(Path("out.gpf")), BytesOf("ab"));
 
-    // A device has no file index and is never the input.
-    out = OpenOutputFile("NUL", in);
-    EXPECT_NE(out, nullptr);
-    if (out != nullptr)
-        std::fclose(out);
-    EXPECT_EQ(OpenOutputFile((Path("none") + "\\out.gpf").c_str(), in), nullptr);
+    // A discarded output leaves the destination and no temporary file.
+    ASSERT_TRUE(OpenOutputFile(Path("out.gpf").c_str(), in, &output));
+    std::fputs("cd", output.stream);
+    DiscardOutputFile(&output);
+    EXPECT_EQ(ReadAll(Path("out.gpf")), BytesOf("ab"));
+    std::size_t entries = 0;
+    for (const auto& entry : fs::directory_iterator(root_))
+        entries += entry.path().filename().string()[0] == '.' ? 100 : 1;
+    EXPECT_EQ(entries, 3u) << "in.gpf, link.gpf, out.gpf";
+
+    // A device has no file index, is never the input, and is written in place.
+    ASSERT_TRUE(OpenOutputFile("NUL", in, &output));
+    EXPECT_FALSE(output.replaces);
+    EXPECT_EQ(CommitOutputFile(&output), 0);
+    EXPECT_FALSE(OpenOutputFile((Path("none") + "\\out.gpf").c_str(), in, &output));
     std::fclose(in);
 }
 

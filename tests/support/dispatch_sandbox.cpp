@@ -1,5 +1,7 @@
 #include "support/dispatch_sandbox.h"
 
+#include "support/complete_plot_bytes.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -76,12 +78,7 @@ DispatchSandbox::~DispatchSandbox()
 
 std::vector<std::uint8_t> PlotFileBytes(std::size_t size)
 {
-    std::vector<std::uint8_t> bytes(size);
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<std::uint8_t>(i * 7 + 3);
-    const std::uint8_t head[12] = {0xBE, 0xEF, 0x8C, 0x00, 'G', 'E', 'N', 'P', 'T', 'V', '1', 0};
-    std::copy(head, head + std::min<std::size_t>(size, sizeof head), bytes.begin());
-    return bytes;
+    return CompletePlotBytes(size);
 }
 
 void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes)

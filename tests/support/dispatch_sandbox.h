@@ -70,8 +70,7 @@ class DispatchSandbox
     ScopedEnvVar queueFile_;
 };
 
-/// Bytes of a generic plot file of `size` bytes (at least 144): a header record with type
-/// 0xEFBE, length 140 and the magic, then a counting byte pattern.
+/// Bytes of a complete generic plot file of `size` bytes (at least 160; see CompletePlotBytes).
 std::vector<std::uint8_t> PlotFileBytes(std::size_t size);
 
 /// Writes `bytes` to `path`, replacing it; fails the current test on error.

@@ -80,7 +80,8 @@ TEST(SendCommandTest, CopiesToAPathAndPrintsTheMessage)
     const ProgramResult result = RunGenplot(
         {"send", box.Path("plot.gpf"), "--to", box.Path("copy.gpf"), "--progress", "always"});
     EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(result.out, "no error.\n");
+    EXPECT_EQ(result.out,
+              "no error.\n" + box.Path("plot.gpf") + ": copied to " + box.Path("copy.gpf") + "\n");
     EXPECT_EQ(ReadFileBytes(box.Path("copy.gpf")), bytes);
     // The bar went up to the end of the copy.
     EXPECT_NE(result.err.find("sending ["), std::string::npos);
@@ -104,8 +105,9 @@ TEST(SendCommandTest, FailuresAreOneLineWithTheLibraryMessage)
     const ProgramResult noFolder =
         RunGenplot({"send", box.Path("plot.gpf"), "--to", box.Path("no/such/copy.gpf")});
     EXPECT_EQ(noFolder.exitCode, 1);
-    EXPECT_EQ(noFolder.err,
-              "genplot send: " + box.Path("plot.gpf") + ": unable to open output file.\n");
+    // The line names the destination and why it cannot be made.
+    EXPECT_EQ(noFolder.err, "genplot send: " + box.Path("no/such/copy.gpf") +
+                                ": unable to open output file: No such file or directory\n");
 
     const ProgramResult nowhere = RunGenplot({"send", box.Path("plot.gpf")});
     EXPECT_EQ(nowhere.exitCode, 64);
@@ -120,12 +122,15 @@ TEST(SendCommandTest, SubmitsToTheDefaultQueueAndListsIt)
     WriteFileBytes(box.Path("my plot.v2.gpf"), bytes);
     const ProgramResult sent = RunGenplot({"send", box.Path("my plot.v2.gpf"), "--queue"});
     EXPECT_EQ(sent.exitCode, 0) << sent.err;
-    EXPECT_EQ(sent.out, "no error.\n");
 
     // "C:\plotque.que" lies in the drive's folder; the copy lies in the queue directory.
     const std::vector<std::uint8_t> queue = ReadFileBytes(box.drive() + "/plotque.que");
     std::string unique;
     ExpectSubmission(queue, "my plot.v2", unique);
+    EXPECT_EQ(sent.out, "no error.\n" + box.Path("my plot.v2.gpf") +
+                            ": submitted to C:\\plotque.que (" + box.drive() + "/plotque.que) as " +
+                            unique + " in c:\\userroot\\devq\\plotter\\ (" + box.queueDirectory() +
+                            "/)\n");
     EXPECT_EQ(ListDirectory(box.queueDirectory()), (std::vector<std::string>{unique}));
     EXPECT_EQ(ReadFileBytes(box.queueDirectory() + "/" + unique), bytes);
 
@@ -176,10 +181,67 @@ TEST(QueueCommandTest, MissingAndDamagedQueueFiles)
     WriteFileBytes(box.Path("cut.que"), bytes);
     const ProgramResult cut = RunGenplot({"queue", box.Path("cut.que")});
     EXPECT_EQ(cut.exitCode, 1);
-    EXPECT_EQ(cut.out,
-              box.Path("cut.que") + ": 1 submission\n1  ggt0000abcd  p  media 4  copies 1\n");
-    EXPECT_EQ(cut.err,
-              "genplot queue: " + box.Path("cut.que") + ": ends in a partial record of 10 bytes\n");
+    EXPECT_EQ(cut.out, "") << "nothing listed from a file that is no queue";
+    EXPECT_EQ(cut.err, "genplot queue: " + box.Path("cut.que") +
+                           ": not a queue file: 144 bytes is not a whole number of 134-byte "
+                           "records\n");
+}
+
+TEST(QueueCommandTest, FileThatIsNotAQueueIsOneLine)
+{
+    DispatchSandbox box;
+    // A plot file whose size happens to be whole records: its first record names no file.
+    WriteFileBytes(box.Path("plot.gpf"), PlotFileBytes(27 * kRecordSize));
+    const ProgramResult plot = RunGenplot({"queue", box.Path("plot.gpf")});
+    EXPECT_EQ(plot.exitCode, 1);
+    EXPECT_EQ(plot.out, "");
+    EXPECT_EQ(plot.err, "genplot queue: " + box.Path("plot.gpf") +
+                            ": not a queue file: record 1 is not a submission\n");
+
+    const ProgramResult folder = RunGenplot({"queue", box.drive()});
+    EXPECT_EQ(folder.exitCode, 1);
+    EXPECT_EQ(folder.err,
+              "genplot queue: " + box.drive() + ": not a queue file: not a regular file\n");
+}
+
+TEST(SendCommandTest, FirstQueueSendOnAFreshHomeWorks)
+{
+    DispatchSandbox box;
+    // The drive's folder itself is not there yet, as on a new account.
+    ScopedEnvVar drive("GENPLOT_DRIVE_C", box.Path("home/share/drive_c").c_str());
+    WriteFileBytes(box.Path("plot.gpf"), PlotFileBytes(400));
+    const ProgramResult sent = RunGenplot({"send", box.Path("plot.gpf"), "--queue"});
+    EXPECT_EQ(sent.exitCode, 0) << sent.err;
+    EXPECT_EQ(ReadFileBytes(box.Path("home/share/drive_c/plotque.que")).size(), kRecordSize);
+    EXPECT_EQ(ListDirectory(box.Path("home/share/drive_c/userroot/devq/plotter")).size(), 1u);
+}
+
+TEST(SendCommandTest, QueueFileThatIsThePlotIsRefusedAndKept)
+{
+    DispatchSandbox box;
+    const std::vector<std::uint8_t> bytes = PlotFileBytes(3 * kRecordSize);
+    WriteFileBytes(box.Path("victim.gpf"), bytes);
+    const ProgramResult sent =
+        RunGenplot({"send", box.Path("victim.gpf"), "--queue", box.Path("victim.gpf")});
+    EXPECT_EQ(sent.exitCode, 1);
+    EXPECT_EQ(LineCount(sent.err), 1) << sent.err;
+    EXPECT_EQ(sent.err.rfind("genplot send: " + box.Path("victim.gpf") +
+                                 ": plot queue failed to respond.  Check installation: it is the "
+                                 "plot being sent; the copy stays in the queue directory as ggt",
+                             0),
+              0u)
+        << sent.err;
+    EXPECT_EQ(ReadFileBytes(box.Path("victim.gpf")), bytes);
+}
+
+TEST(CheckCommandTest, MissingFileIsAnErrorNotAnAnswer)
+{
+    DispatchSandbox box;
+    const ProgramResult missing = RunGenplot({"check", box.Path("missing.gpf")});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(missing.out, "");
+    EXPECT_EQ(missing.err, "genplot check: " + box.Path("missing.gpf") +
+                               ": cannot open: No such file or directory\n");
 }
 
 } // namespace
