@@ -22,5 +22,12 @@ unsigned long AllocationCount() noexcept;
 /// Bytes this thread's allocation path holds for reuse: taken from the system allocator but
 /// handed out to no one. Lets a measurement of the heap tell what a plot really occupies.
 std::size_t PooledFreeBytes() noexcept;
+/// Pages of 64 KiB the pools of all threads hold from the system allocator, in use or cached
+/// (0 when the pools are off, as under AddressSanitizer).
+std::size_t PoolPageCount() noexcept;
+
+/// Runs `prepare` before a fork in the forking thread, `parent` and `child` after it in each
+/// process (the back end's fork handlers; nothing where processes do not fork).
+void InstallForkHandlers(void (*prepare)(), void (*parent)(), void (*child)());
 
 } // namespace genplot::detail

@@ -4,10 +4,13 @@
 
 #include "platform/allocation_internal.h"
 #include "platform/exception.h"
+#include "platform/ob_list.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -175,6 +178,96 @@ TEST(AllocationPoolTest, BlocksFreedElsewhereWhileTheirMakerAllocatesComeBackWho
         ASSERT_EQ(static_cast<unsigned char*>(again[static_cast<std::size_t>(i)])[8], i & 0xFF);
     for (void* block : again)
         Free(block, 16);
+}
+
+// A point as the library stores one: a 16-byte framework object in a list node.
+struct Point : CObject
+{
+    Point(std::int32_t xValue, std::int32_t yValue) : x(xValue), y(yValue)
+    {
+    }
+    std::int32_t x;
+    std::int32_t y;
+};
+
+// A thread that lives across many jobs, as a host's worker thread does.
+class Worker
+{
+  public:
+    Worker() : thread_([this] { Loop(); })
+    {
+    }
+    ~Worker()
+    {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+    // Runs `job` on the worker and waits for it.
+    void Run(std::function<void()> job)
+    {
+        std::unique_lock<std::mutex> guard(lock_);
+        job_ = std::move(job);
+        wake_.notify_all();
+        wake_.wait(guard, [this] { return !job_; });
+    }
+
+  private:
+    void Loop()
+    {
+        std::unique_lock<std::mutex> guard(lock_);
+        for (;;)
+        {
+            wake_.wait(guard, [this] { return stop_ || job_; });
+            if (stop_)
+                return;
+            job_();
+            job_ = nullptr;
+            wake_.notify_all();
+        }
+    }
+    std::mutex lock_;
+    std::condition_variable wake_;
+    std::function<void()> job_;
+    bool stop_ = false;
+    std::thread thread_;
+};
+
+void DeleteAll(CObList* list)
+{
+    while (!list->IsEmpty())
+        delete list->RemoveHead();
+    delete list;
+}
+
+TEST(AllocationPoolTest, BlocksFreedOnAnotherThreadAreReusedByALongLivedMaker)
+{
+    // A worker builds a line of a million points each round and this thread deletes it: the
+    // blocks come back to pages the worker had filled and set aside, and must be used again.
+    constexpr int kPoints = 1000000;
+    Worker worker;
+    std::vector<std::size_t> pages;
+    for (int round = 0; round < 8; ++round)
+    {
+        CObList* line = nullptr;
+        worker.Run([&line] {
+            line = new CObList(10);
+            for (int i = 0; i < kPoints; ++i)
+                line->AddTail(new Point(i, -i));
+        });
+        ASSERT_EQ(line->GetCount(), kPoints);
+        EXPECT_EQ(static_cast<Point*>(line->GetTail())->x, kPoints - 1);
+        DeleteAll(line);
+        pages.push_back(genplot::detail::PoolPageCount());
+    }
+    if (pages.front() == 0)
+        GTEST_SKIP() << "the pools are off in this build";
+    // Every round needs the same memory: after the first, the pool does not grow.
+    for (std::size_t round = 1; round < pages.size(); ++round)
+        EXPECT_LE(pages[round], pages[0] + 4) << "round " << round;
 }
 
 TEST(AllocationPoolTest, FailureHookFiresForPooledAndLargeSizes)
