@@ -663,6 +663,14 @@ unsigned long AllocationCount() noexcept
     return CurrentThread()->allocations;
 }
 
+void RunWithPoolLockHeld(void (*body)(void*), void* context)
+{
+#if GENPLOT_POOL_ENABLED
+    std::lock_guard<std::mutex> guard(SharedOrphans().lock);
+#endif
+    body(context);
+}
+
 std::size_t PoolPageCount() noexcept
 {
 #if GENPLOT_POOL_ENABLED

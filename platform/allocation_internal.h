@@ -26,6 +26,10 @@ std::size_t PooledFreeBytes() noexcept;
 /// (0 when the pools are off, as under AddressSanitizer).
 std::size_t PoolPageCount() noexcept;
 
+/// Test hook: runs `body(context)` while holding the lock the threads' pools share (the one
+/// that hands pages on between threads), as a thread ending or taking over pages would.
+void RunWithPoolLockHeld(void (*body)(void*), void* context);
+
 /// Runs `prepare` before a fork in the forking thread, `parent` and `child` after it in each
 /// process (the back end's fork handlers; nothing where processes do not fork).
 void InstallForkHandlers(void (*prepare)(), void (*parent)(), void (*child)());
