@@ -285,6 +285,18 @@ TEST(AllocationPoolTest, FailureHookFiresForPooledAndLargeSizes)
     }
 }
 
+TEST(AllocationPoolTest, PoolsAreOnUnlessAddressSanitizerWatches)
+{
+    // The thread-sanitized stress is only worth running against the real pools.
+    void* block = Allocate(16);
+#if defined(__SANITIZE_ADDRESS__)
+    EXPECT_EQ(genplot::detail::PoolPageCount(), 0u);
+#else
+    EXPECT_GT(genplot::detail::PoolPageCount(), 0u);
+#endif
+    Free(block, 16);
+}
+
 TEST(AllocationPoolTest, FreeIgnoresNull)
 {
     Free(nullptr, 16);
