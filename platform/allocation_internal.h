@@ -11,6 +11,12 @@ namespace genplot::detail
 
 /// Allocates `size` bytes or throws CMemoryException*.
 void* Allocate(std::size_t size);
+/// Allocates between 1 and `count` (at least 1) blocks of `size` bytes that follow each other
+/// in memory, `size` apart, so that objects made together lie together and in order; returns
+/// how many, the first at `*first`. Each block counts as one allocation (for the failure hook
+/// too) and is freed on its own with Free. Throws CMemoryException* when not even one block
+/// can be had.
+std::size_t AllocateRun(std::size_t size, std::size_t count, void** first);
 /// Frees a block from Allocate; null is ignored. `size` must be the size it was allocated with.
 void Free(void* block, std::size_t size) noexcept;
 

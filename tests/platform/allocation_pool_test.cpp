@@ -285,6 +285,60 @@ TEST(AllocationPoolTest, FailureHookFiresForPooledAndLargeSizes)
     }
 }
 
+TEST(AllocationPoolTest, RunsAreConsecutiveBlocksFreedOneByOne)
+{
+    for (int round = 0; round < 50; ++round)
+    {
+        unsigned long before = genplot::detail::AllocationCount();
+        void* first = nullptr;
+        std::size_t run = genplot::detail::AllocateRun(24, 40, &first);
+        ASSERT_GE(run, 1u);
+        ASSERT_LE(run, 40u);
+        EXPECT_EQ(genplot::detail::AllocationCount() - before, run);
+        auto* bytes = static_cast<unsigned char*>(first);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(bytes) % 8, 0u);
+        std::memset(bytes, round, run * 24);
+        // Blocks made after the run are not inside it.
+        void* other = Allocate(24);
+        EXPECT_TRUE(static_cast<unsigned char*>(other) < bytes ||
+                    static_cast<unsigned char*>(other) >= bytes + run * 24);
+        for (std::size_t i = 0; i < run * 24; ++i)
+            ASSERT_EQ(bytes[i], round);
+        Free(other, 24);
+        for (std::size_t i = 0; i < run; ++i)
+            Free(bytes + i * 24, 24);
+    }
+}
+
+TEST(AllocationPoolTest, ARunStopsShortOfTheAllocationTheHookFails)
+{
+    for (long n = 1; n <= 6; ++n)
+    {
+        genplot::detail::FailAllocationAfter(n);
+        std::vector<void*> made;
+        bool failed = false;
+        try
+        {
+            for (int i = 0; i < 10; ++i)
+            {
+                void* first = nullptr;
+                std::size_t run = genplot::detail::AllocateRun(16, 3, &first);
+                for (std::size_t b = 0; b < run; ++b)
+                    made.push_back(static_cast<char*>(first) + b * 16);
+            }
+        }
+        catch (CMemoryException*)
+        {
+            failed = true;
+        }
+        genplot::detail::FailAllocationAfter(0);
+        EXPECT_TRUE(failed);
+        EXPECT_EQ(made.size(), static_cast<std::size_t>(n - 1)) << "hook at " << n;
+        for (void* block : made)
+            Free(block, 16);
+    }
+}
+
 TEST(AllocationPoolTest, PoolsAreOnUnlessAddressSanitizerWatches)
 {
     // The thread-sanitized stress is only worth running against the real pools.
