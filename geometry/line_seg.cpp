@@ -7,6 +7,7 @@
 #include "platform/ob_list_internal.h"
 
 #include <cassert>
+#include <typeinfo>
 
 CLineSeg::CLineSeg() : penNumber(1), lineType(0), lineWidth(0), geometryType(0), points(10)
 {
@@ -141,9 +142,17 @@ void CLineSeg::CopyLineSeg(CLineSeg* src, int first, int n)
 int CLineSeg::RemovePointsInLineSeg()
 {
     // Every point deleted in list order, then all nodes at once: unlinking each node on its
-    // own would cost more than the point it held (this runs for every point of a plot).
+    // own would cost more than the point it held (this runs for every point of a plot). A
+    // point that is a CCoord and nothing more has nothing for its destructor to do: its block
+    // goes straight back to the allocation path. Anything else is deleted as itself.
     for (POSITION position = points.GetHeadPosition(); position != nullptr;)
-        delete points.GetNext(position);
+    {
+        CObject* point = points.GetNext(position);
+        if (point != nullptr && typeid(*point) == typeid(CCoord))
+            genplot::detail::Free(point, sizeof(CCoord));
+        else
+            delete point;
+    }
     points.RemoveAll();
     return 1;
 }

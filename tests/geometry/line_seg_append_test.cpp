@@ -185,4 +185,37 @@ TEST(LineSegAppendTest, AFailedAllocationKeepsTheLeadingPointsAndLosesNothing)
     EXPECT_EQ(static_cast<unsigned long>(failures), allocations);
 }
 
+// A point type of the host's own, put into a line's list directly.
+struct CountedPoint : CCoord
+{
+    explicit CountedPoint(int* counter) : CCoord(9, 9), destroyed(counter)
+    {
+    }
+    ~CountedPoint() override
+    {
+        ++*destroyed;
+    }
+    int* destroyed;
+};
+
+TEST(LineSegAppendTest, RemovingPointsDeletesEachAsWhatItIs)
+{
+    int destroyed = 0;
+    {
+        CLineSeg line;
+        PlotPoint run[3] = {{1, 1}, {2, 2}, {3, 3}};
+        AppendPoints(line, run, 3);
+        line.points.AddTail(new CountedPoint(&destroyed));
+        line.AddPoint(4, 4);
+        line.points.AddTail(new CountedPoint(&destroyed));
+        EXPECT_EQ(line.RemovePointsInLineSeg(), 1);
+        EXPECT_EQ(destroyed, 2);
+        EXPECT_EQ(line.GetPointCount(), 0);
+        EXPECT_EQ(line.GetHeadPosition(), nullptr);
+        line.AddPoint(5, 5); // the line is usable again
+        line.points.AddTail(new CountedPoint(&destroyed));
+    }
+    EXPECT_EQ(destroyed, 3);
+}
+
 } // namespace
