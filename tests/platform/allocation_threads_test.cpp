@@ -145,6 +145,7 @@ TEST(AllocationThreadsTest, AForkedChildCanAllocateWhenAnotherThreadHeldThePoolL
     struct Moment
     {
         std::atomic<bool> held{false};
+        std::atomic<bool> forked{false};
     } moment;
     std::thread holder([&moment] {
         genplot::detail::RunWithPoolLockHeld(
@@ -153,6 +154,9 @@ TEST(AllocationThreadsTest, AForkedChildCanAllocateWhenAnotherThreadHeldThePoolL
                 std::this_thread::sleep_for(std::chrono::milliseconds(200));
             },
             &moment);
+        // Alive until the fork is done, so the child sees no thread that ended unjoined.
+        while (!moment.forked)
+            std::this_thread::yield();
     });
     while (!moment.held)
         std::this_thread::yield();
@@ -160,6 +164,7 @@ TEST(AllocationThreadsTest, AForkedChildCanAllocateWhenAnotherThreadHeldThePoolL
     ASSERT_GE(child, 0);
     if (child == 0)
         AllocateInChildAndExit();
+    moment.forked = true;
     EXPECT_TRUE(ChildEndsCleanly(child, std::chrono::seconds(10)));
     holder.join();
 }
