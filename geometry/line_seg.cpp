@@ -1,7 +1,13 @@
 #include "geometry/line_seg.h"
 
 #include "geometry/bbox.h"
+#include "geometry/line_seg_internal.h"
 #include "geometry/perim.h"
+#include "platform/allocation_internal.h"
+#include "platform/ob_list_internal.h"
+
+#include <cassert>
+#include <typeinfo>
 
 CLineSeg::CLineSeg() : penNumber(1), lineType(0), lineWidth(0), geometryType(0), points(10)
 {
@@ -64,6 +70,55 @@ POSITION CLineSeg::AddPoint(CCoord* point)
     }
 }
 
+namespace genplot::detail
+{
+
+void AppendPoints(CLineSeg& line, const PlotPoint* points, int count)
+{
+    assert(count <= kMaxAppend);
+    // The points that stay, first: the runs are then carved for exactly those.
+    PlotPoint kept[kMaxAppend];
+    std::size_t keptCount = 0;
+    PlotPoint last{};
+    bool haveLast = !line.points.IsEmpty();
+    if (haveLast)
+        last = {line.GetLastPoint()->x, line.GetLastPoint()->y};
+    for (const PlotPoint* point = points; point != points + count; ++point)
+    {
+        if (!haveLast || point->x != last.x || point->y != last.y)
+            kept[keptCount++] = *point;
+        last = *point;
+        haveLast = true;
+    }
+
+    const PlotPoint* next = kept;
+    while (keptCount > 0)
+    {
+        void* first = nullptr;
+        std::size_t run = AllocateRun(sizeof(CCoord), keptCount, &first);
+        auto* coords = static_cast<CCoord*>(first);
+        INT_PTR before = line.points.GetCount();
+        try
+        {
+            ObListAccess::AppendToTail(line.points, run, [coords, next](std::size_t i) {
+                return static_cast<CObject*>(new (coords + i) CCoord(next[i].x, next[i].y));
+            });
+        }
+        catch (...)
+        {
+            // A node could not be had: the blocks of the run not yet made into linked points
+            // are ours to free.
+            for (auto i = static_cast<std::size_t>(line.points.GetCount() - before); i < run; ++i)
+                Free(coords + i, sizeof(CCoord));
+            throw;
+        }
+        next += run;
+        keptCount -= run;
+    }
+}
+
+} // namespace genplot::detail
+
 void CLineSeg::CopyLineSeg(CLineSeg* src, int first, int n)
 {
     geometryType = src->geometryType;
@@ -86,10 +141,17 @@ void CLineSeg::CopyLineSeg(CLineSeg* src, int first, int n)
 
 int CLineSeg::RemovePointsInLineSeg()
 {
-    while (!points.IsEmpty())
+    // Every point deleted in list order, then all nodes at once: unlinking each node on its
+    // own would cost more than the point it held (this runs for every point of a plot). A
+    // point that is a CCoord and nothing more has nothing for its destructor to do: its block
+    // goes straight back to the allocation path. Anything else is deleted as itself.
+    for (POSITION position = points.GetHeadPosition(); position != nullptr;)
     {
-        delete points.GetHead();
-        points.RemoveHead();
+        CObject* point = points.GetNext(position);
+        if (point != nullptr && typeid(*point) == typeid(CCoord))
+            genplot::detail::Free(point, sizeof(CCoord));
+        else
+            delete point;
     }
     points.RemoveAll();
     return 1;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
+#include <new>
 
 // A plot is millions of 16-byte points and 248-byte list node blocks, made and freed one at a
 // time on the host's thread. The general-purpose heap rounds a 16-byte point up to 32 bytes
@@ -17,14 +18,23 @@
 //
 // A page hands out its untouched blocks in address order, then the blocks given back to it.
 // Blocks are taken from one page at a time, so the objects of a line lie together, and a page
-// whose blocks have all come back is reused from its start or, past a small cache, returned to
-// the system: after a plot is destroyed the next one again gets memory in address order, and
-// a process does not keep the memory of its largest plot for ever.
+// whose blocks have all come back is reused from its start or, past a cache of 16 MiB a thread,
+// returned to the system: after a plot is destroyed the next one again gets memory in address
+// order, and a process does not keep the memory of its largest plot for ever. The cache is
+// sized for the next plot's start: memory the system hands back costs a page fault per 4 KiB at
+// first touch, which is most of the time of a pass that makes 16 MiB of points.
 //
 // A page belongs to the thread that made it. That thread takes blocks from it and gives them
 // back without any synchronisation; a block freed on another thread is pushed onto the page's
-// atomic list of remote frees, which the owner collects when the page runs dry. When a thread
-// ends, its pages go to a shared list that other threads adopt from.
+// atomic list of remote frees, which the owner collects when the page runs dry. A page with no
+// room left is parked in the owner's list of full pages with a mark in its remote list; the
+// first remote free to such a page takes the mark off and raises the page's class in the
+// owner's mailbox, so the owner looks through its full pages again before it asks the system
+// for more: memory freed on any thread comes back to its maker. When a thread ends, its pages
+// go to a shared list that other threads adopt from, and its mailbox to a list of spares (a
+// mailbox is never freed, so a remote free may still write to one that changed hands: the new
+// owner merely looks through its full pages once for nothing). A fork waits for the shared
+// lists' lock, so the child never inherits it held.
 //
 // Under AddressSanitizer every request goes to the general heap, so that use-after-free and
 // overflows of framework objects stay visible to it.
@@ -56,12 +66,25 @@ constexpr std::size_t kLargestPooled = 256;
 constexpr std::size_t kClassCount = kLargestPooled / kGranule;
 constexpr std::size_t kPageBytes = 64 * 1024; // also the pages' alignment
 constexpr std::size_t kPageHeaderBytes = 128;
-constexpr std::size_t kCachedEmptyPages = 32; // per thread; more go back to the system
+constexpr std::size_t kCachedEmptyPages = 256; // per thread (16 MiB); more go back to the system
 
 struct FreeBlock
 {
     FreeBlock* next;
 };
+
+// The mark in a page's remote list (in the low bit; blocks are 8-aligned): the page is parked
+// among its owner's full pages, and the next remote free must tell the owner.
+constexpr std::uintptr_t kParked = 1;
+
+// Where remote frees tell a thread which classes have full pages with blocks to collect.
+// Never freed: a remote free may reach one after its thread ended (see above).
+struct Mailbox
+{
+    std::atomic<std::uint32_t> classes{0}; // bit c: a full page of class c got blocks back
+    Mailbox* nextSpare = nullptr;
+};
+static_assert(kLargestPooled / kGranule <= 32, "one mailbox bit per class");
 
 // Size 0 shares the class of size 1.
 std::size_t ClassOf(std::size_t size)
@@ -84,7 +107,10 @@ struct Page
     std::uint32_t used;
     std::uint32_t sizeClass;
     std::atomic<Pool*> owner; // null while no thread owns the page
-    std::atomic<FreeBlock*> remoteFree;
+    // Blocks freed on other threads (a FreeBlock list), with kParked in the low bit.
+    std::atomic<std::uintptr_t> remoteFree;
+    // The owner's; changes only under the shared lock (or before the page has a block out).
+    std::atomic<Mailbox*> mailbox;
     Page* previous; // in the owner's list of the page's class
     Page* next;
     bool full; // in the full list rather than the available one
@@ -134,6 +160,7 @@ struct Pool
     PageList full[kClassCount];
     Page* emptyPages; // linked through `next`
     std::size_t emptyCount;
+    Mailbox* mailbox; // from the thread's first slow allocation on
 };
 
 #endif // GENPLOT_POOL_ENABLED
@@ -166,17 +193,23 @@ inline ThreadState* CurrentThread()
 
 #if GENPLOT_POOL_ENABLED
 
+std::atomic<std::size_t> systemPages{0};
+
 void* SystemPage()
 {
 #if defined(_WIN32)
-    return _aligned_malloc(kPageBytes, kPageBytes);
+    void* page = _aligned_malloc(kPageBytes, kPageBytes);
 #else
-    return std::aligned_alloc(kPageBytes, kPageBytes);
+    void* page = std::aligned_alloc(kPageBytes, kPageBytes);
 #endif
+    if (page != nullptr)
+        systemPages.fetch_add(1, std::memory_order_relaxed);
+    return page;
 }
 
 void ReleaseSystemPage(Page* page)
 {
+    systemPages.fetch_sub(1, std::memory_order_relaxed);
 #if defined(_WIN32)
     _aligned_free(page);
 #else
@@ -184,16 +217,40 @@ void ReleaseSystemPage(Page* page)
 #endif
 }
 
-// Pages of threads that have ended, per class, for any thread to adopt.
+// Pages of threads that have ended, per class, for any thread to adopt, and the mailboxes of
+// those threads. The lock also covers every change of a page's mailbox and every remote free
+// that takes a page's parked mark off.
 struct Orphans
 {
     std::mutex lock;
     PageList pages[kClassCount] = {};
+    Mailbox* spareMailboxes = nullptr;
 };
+
+Orphans* orphansInstance = nullptr;
+
+void LockBeforeFork()
+{
+    orphansInstance->lock.lock();
+}
+
+void UnlockAfterFork()
+{
+    orphansInstance->lock.unlock();
+}
+
+Orphans* MakeOrphans()
+{
+    orphansInstance = new Orphans;
+    // A fork copies the calling thread only: were another thread holding the lock, the child
+    // would wait for it for ever at its first allocation.
+    InstallForkHandlers(LockBeforeFork, UnlockAfterFork, UnlockAfterFork);
+    return orphansInstance;
+}
 
 Orphans& SharedOrphans()
 {
-    static Orphans* orphans = new Orphans; // never destroyed: threads may end after main
+    static Orphans* orphans = MakeOrphans(); // never destroyed: threads may end after main
     return *orphans;
 }
 
@@ -208,15 +265,26 @@ void Format(Page* page, std::size_t sizeClass, Pool* owner)
     page->used = 0;
     page->sizeClass = static_cast<std::uint32_t>(sizeClass);
     page->owner.store(owner, std::memory_order_relaxed);
-    page->remoteFree.store(nullptr, std::memory_order_relaxed);
+    page->remoteFree.store(0, std::memory_order_relaxed);
+    page->mailbox.store(owner->mailbox, std::memory_order_relaxed);
     page->previous = page->next = nullptr;
     page->full = false;
 }
 
-// Takes the blocks other threads gave back to the page; true when there were any.
+// Starts a page with nothing handed out over from its first block, so it again hands blocks
+// out in address order.
+void Restart(Page* page)
+{
+    page->free = nullptr;
+    page->bump = reinterpret_cast<char*>(page) + kPageHeaderBytes;
+}
+
+// Takes the blocks other threads gave back to the page, and its parked mark; true when there
+// were any blocks.
 bool CollectRemoteFrees(Page* page)
 {
-    FreeBlock* list = page->remoteFree.exchange(nullptr, std::memory_order_acquire);
+    std::uintptr_t taken = page->remoteFree.exchange(0, std::memory_order_acquire);
+    auto* list = reinterpret_cast<FreeBlock*>(taken & ~kParked);
     if (list == nullptr)
         return false;
     FreeBlock* last = list;
@@ -226,7 +294,61 @@ bool CollectRemoteFrees(Page* page)
     last->next = page->free;
     page->free = list;
     page->used -= count;
+    if (page->used == 0)
+        Restart(page);
     return true;
+}
+
+bool HasRoom(const Page* page)
+{
+    return page->free != nullptr || page->bump != page->end;
+}
+
+// Moves a page with no room to the full list, marked so that the first remote free tells the
+// owner. When blocks came back meanwhile, it collects them instead and the page stays.
+void Park(Pool& pool, Page* page)
+{
+    std::uintptr_t none = 0;
+    if (!page->remoteFree.compare_exchange_strong(none, kParked, std::memory_order_acq_rel,
+                                                  std::memory_order_relaxed))
+    {
+        CollectRemoteFrees(page);
+        return;
+    }
+    pool.available[page->sizeClass].Remove(page);
+    page->full = true;
+    pool.full[page->sizeClass].PushBack(page);
+}
+
+// Takes a page off the full list, with its mark and whatever came back to it.
+void Unpark(Pool& pool, Page* page)
+{
+    pool.full[page->sizeClass].Remove(page);
+    page->full = false;
+    CollectRemoteFrees(page);
+    pool.available[page->sizeClass].PushBack(page);
+}
+
+// Full pages of the class that other threads gave blocks back to go back into use.
+bool ReclaimFullPages(Pool& pool, std::size_t sizeClass)
+{
+    std::uint32_t bit = std::uint32_t{1} << sizeClass;
+    if ((pool.mailbox->classes.load(std::memory_order_relaxed) & bit) == 0)
+        return false;
+    // Cleared before the look, so a free that lands behind it raises the bit again.
+    pool.mailbox->classes.fetch_and(~bit, std::memory_order_acquire);
+    bool found = false;
+    for (Page* page = pool.full[sizeClass].head; page != nullptr;)
+    {
+        Page* next = page->next;
+        if ((page->remoteFree.load(std::memory_order_relaxed) & ~kParked) != 0)
+        {
+            Unpark(pool, page);
+            found = true;
+        }
+        page = next;
+    }
+    return found;
 }
 
 // A page with nothing handed out: kept for reuse by any class, or given back to the system.
@@ -254,9 +376,31 @@ Page* AdoptOrphan(Pool& pool, std::size_t sizeClass)
     if (page != nullptr)
     {
         orphans.pages[sizeClass].Remove(page);
+        page->mailbox.store(pool.mailbox, std::memory_order_relaxed);
         page->owner.store(&pool, std::memory_order_release);
     }
     return page;
+}
+
+// The thread's first slow allocation: a mailbox, and the hand-over of its pages at its end.
+[[gnu::noinline]] void OpenPool(Pool& pool)
+{
+    Orphans& orphans = SharedOrphans();
+    std::lock_guard<std::mutex> guard(orphans.lock);
+    Mailbox* box = orphans.spareMailboxes;
+    if (box != nullptr)
+    {
+        orphans.spareMailboxes = box->nextSpare;
+        box->nextSpare = nullptr;
+    }
+    else
+    {
+        box = new (std::nothrow) Mailbox;
+        if (box == nullptr)
+            AfxThrowMemoryException();
+    }
+    // A free meant for the mailbox's last owner may have raised bits: one look for nothing.
+    pool.mailbox = box;
 }
 
 Page* FreshPage(Pool& pool, std::size_t sizeClass)
@@ -293,7 +437,15 @@ struct PoolOwner
                 {
                     list->Remove(page);
                     page->full = false;
+                    // Unmarked, so no remote free looks for this thread's mailbox again.
+                    CollectRemoteFrees(page);
+                    if (page->used == 0)
+                    {
+                        ReleaseSystemPage(page);
+                        continue;
+                    }
                     // Blocks still out may come back from anywhere: the page waits for them.
+                    page->mailbox.store(nullptr, std::memory_order_relaxed);
                     page->owner.store(nullptr, std::memory_order_release);
                     orphans.pages[c].PushBack(page);
                 }
@@ -305,6 +457,13 @@ struct PoolOwner
             ReleaseSystemPage(page);
         }
         pool.emptyCount = 0;
+        if (pool.mailbox != nullptr)
+        {
+            pool.mailbox->classes.store(0, std::memory_order_relaxed);
+            pool.mailbox->nextSpare = orphans.spareMailboxes;
+            orphans.spareMailboxes = pool.mailbox;
+            pool.mailbox = nullptr;
+        }
     }
 };
 
@@ -313,35 +472,44 @@ thread_local PoolOwner poolOwner;
 // The class's current page is used up: collect what other threads gave back, move on to the
 // next page with room, adopt a page of an ended thread, or start a fresh one. Kept out of line,
 // so the fast path stays small.
+// A page with room for the class, put at the head of its available list: one of the full
+// pages that other threads gave blocks back to, else an ended thread's page, else a new one.
+Page* MorePages(Pool& pool, std::size_t sizeClass)
+{
+    PageList& available = pool.available[sizeClass];
+    if (ReclaimFullPages(pool, sizeClass) && available.head != nullptr)
+        return available.head;
+    if (Page* page = AdoptOrphan(pool, sizeClass))
+    {
+        available.PushBack(page);
+        CollectRemoteFrees(page);
+        if (HasRoom(page))
+            return page;
+        Park(pool, page);
+        if (available.head != nullptr) // blocks came back while it was being parked
+            return available.head;
+    }
+    Page* page = FreshPage(pool, sizeClass);
+    available.PushBack(page);
+    return page;
+}
+
 [[gnu::noinline]] void* AllocateSlow(Pool& pool, std::size_t sizeClass)
 {
     if (!poolOwner.active)
-        poolOwner.active = true; // first touch registers the hand-over at thread end
+    {
+        OpenPool(pool);
+        poolOwner.active = true; // registers the hand-over at thread end
+    }
     PageList& available = pool.available[sizeClass];
     Page* page = available.head;
-    while (page != nullptr && page->free == nullptr && page->bump == page->end &&
-           !CollectRemoteFrees(page))
+    while (page == nullptr || !HasRoom(page))
     {
-        available.Remove(page);
-        page->full = true;
-        pool.full[sizeClass].PushBack(page);
+        if (page == nullptr)
+            page = MorePages(pool, sizeClass);
+        else if (!CollectRemoteFrees(page))
+            Park(pool, page);
         page = available.head;
-    }
-    if (page == nullptr)
-    {
-        page = AdoptOrphan(pool, sizeClass);
-        if (page != nullptr)
-            CollectRemoteFrees(page);
-        if (page == nullptr || (page->free == nullptr && page->bump == page->end))
-        {
-            if (page != nullptr)
-            {
-                page->full = true;
-                pool.full[sizeClass].PushBack(page);
-            }
-            page = FreshPage(pool, sizeClass);
-        }
-        available.PushBack(page);
     }
     ++page->used;
     if (FreeBlock* block = page->free)
@@ -359,34 +527,51 @@ thread_local PoolOwner poolOwner;
 {
     std::size_t c = page->sizeClass;
     if (page->full)
-    {
-        pool.full[c].Remove(page);
-        page->full = false;
-        pool.available[c].PushBack(page);
-    }
+        Unpark(pool, page);
     if (page->used != 0)
         return;
     if (pool.available[c].head == page)
     {
         // The page in use stays; starting it over keeps its blocks in address order.
-        if (page->remoteFree.load(std::memory_order_relaxed) == nullptr)
-        {
-            page->free = nullptr;
-            page->bump = reinterpret_cast<char*>(page) + kPageHeaderBytes;
-        }
+        if (page->remoteFree.load(std::memory_order_relaxed) == 0)
+            Restart(page);
         return;
     }
-    if (page->remoteFree.load(std::memory_order_relaxed) == nullptr)
+    if (page->remoteFree.load(std::memory_order_relaxed) == 0)
         Retire(pool, page);
 }
 
-void FreeRemote(Page* page, FreeBlock* block)
+// Pushes the block onto the page's remote list. Taking a parked mark off (and telling the
+// owner) happens under the shared lock: the mailbox cannot change hands meanwhile, and a fork
+// never copies the step half done. Once the block is pushed, the page may be freed at any time
+// by its owner, so nothing here reads it after that. Out of line, so the owner's own frees stay
+// a few instructions.
+[[gnu::noinline]] void FreeRemote(Page* page, FreeBlock* block)
 {
-    FreeBlock* head = page->remoteFree.load(std::memory_order_relaxed);
-    do
-        block->next = head;
-    while (!page->remoteFree.compare_exchange_weak(head, block, std::memory_order_release,
-                                                   std::memory_order_relaxed));
+    std::uintptr_t head = page->remoteFree.load(std::memory_order_relaxed);
+    for (;;)
+    {
+        if ((head & kParked) == 0)
+        {
+            block->next = reinterpret_cast<FreeBlock*>(head);
+            if (page->remoteFree.compare_exchange_weak(
+                    head, reinterpret_cast<std::uintptr_t>(block), std::memory_order_release,
+                    std::memory_order_relaxed))
+                return;
+            continue;
+        }
+        std::lock_guard<std::mutex> guard(SharedOrphans().lock);
+        Mailbox* box = page->mailbox.load(std::memory_order_relaxed);
+        std::uint32_t bit = std::uint32_t{1} << page->sizeClass;
+        do
+            block->next = reinterpret_cast<FreeBlock*>(head & ~kParked);
+        while (!page->remoteFree.compare_exchange_weak(
+            head, reinterpret_cast<std::uintptr_t>(block), std::memory_order_release,
+            std::memory_order_relaxed));
+        if ((head & kParked) != 0 && box != nullptr)
+            box->classes.fetch_or(bit, std::memory_order_release);
+        return;
+    }
 }
 
 std::size_t HeldBytes(const PageList& list)
@@ -444,6 +629,42 @@ void* Allocate(std::size_t size)
     return block;
 }
 
+std::size_t AllocateRun(std::size_t size, std::size_t count, void** first)
+{
+#if GENPLOT_POOL_ENABLED
+    if (count > 1 && size <= kLargestPooled)
+    {
+        ThreadState& thread = *CurrentThread();
+        std::size_t sizeClass = ClassOf(size);
+        std::size_t bytes = ClassBytes(sizeClass);
+        Page* page = thread.pool.available[sizeClass].head;
+        if (page != nullptr && page->bump != page->end)
+        {
+            std::size_t run = static_cast<std::size_t>(page->end - page->bump) / bytes;
+            if (run > count)
+                run = count;
+            // The failure hook fires at its own block: the run stops short of it.
+            if (thread.failCountdown > 0 && static_cast<std::size_t>(thread.failCountdown) <= run)
+                run = static_cast<std::size_t>(thread.failCountdown) - 1;
+            if (run > 0)
+            {
+                if (thread.failCountdown > 0)
+                    thread.failCountdown -= static_cast<long>(run);
+                thread.allocations += run;
+                *first = page->bump;
+                page->bump += run * bytes;
+                page->used += static_cast<std::uint32_t>(run);
+                return run;
+            }
+        }
+    }
+#else
+    (void)count;
+#endif
+    *first = Allocate(size);
+    return 1;
+}
+
 void Free(void* block, std::size_t size) noexcept
 {
     if (block == nullptr)
@@ -479,6 +700,23 @@ void FailAllocationAfter(long n) noexcept
 unsigned long AllocationCount() noexcept
 {
     return CurrentThread()->allocations;
+}
+
+void RunWithPoolLockHeld(void (*body)(void*), void* context)
+{
+#if GENPLOT_POOL_ENABLED
+    std::lock_guard<std::mutex> guard(SharedOrphans().lock);
+#endif
+    body(context);
+}
+
+std::size_t PoolPageCount() noexcept
+{
+#if GENPLOT_POOL_ENABLED
+    return systemPages.load(std::memory_order_relaxed);
+#else
+    return 0;
+#endif
 }
 
 std::size_t PooledFreeBytes() noexcept

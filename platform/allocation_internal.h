@@ -11,6 +11,12 @@ namespace genplot::detail
 
 /// Allocates `size` bytes or throws CMemoryException*.
 void* Allocate(std::size_t size);
+/// Allocates between 1 and `count` (at least 1) blocks of `size` bytes that follow each other
+/// in memory, `size` apart, so that objects made together lie together and in order; returns
+/// how many, the first at `*first`. Each block counts as one allocation (for the failure hook
+/// too) and is freed on its own with Free. Throws CMemoryException* when not even one block
+/// can be had.
+std::size_t AllocateRun(std::size_t size, std::size_t count, void** first);
 /// Frees a block from Allocate; null is ignored. `size` must be the size it was allocated with.
 void Free(void* block, std::size_t size) noexcept;
 
@@ -22,5 +28,16 @@ unsigned long AllocationCount() noexcept;
 /// Bytes this thread's allocation path holds for reuse: taken from the system allocator but
 /// handed out to no one. Lets a measurement of the heap tell what a plot really occupies.
 std::size_t PooledFreeBytes() noexcept;
+/// Pages of 64 KiB the pools of all threads hold from the system allocator, in use or cached
+/// (0 when the pools are off, as under AddressSanitizer).
+std::size_t PoolPageCount() noexcept;
+
+/// Test hook: runs `body(context)` while holding the lock the threads' pools share (the one
+/// that hands pages on between threads), as a thread ending or taking over pages would.
+void RunWithPoolLockHeld(void (*body)(void*), void* context);
+
+/// Runs `prepare` before a fork in the forking thread, `parent` and `child` after it in each
+/// process (the back end's fork handlers; nothing where processes do not fork).
+void InstallForkHandlers(void (*prepare)(), void (*parent)(), void (*child)());
 
 } // namespace genplot::detail

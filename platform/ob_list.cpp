@@ -1,6 +1,7 @@
 #include "platform/ob_list.h"
 
 #include "platform/allocation_internal.h"
+#include "platform/ob_list_internal.h"
 
 #include <cassert>
 #include <utility>
@@ -206,6 +207,21 @@ void CObList::Swap(CObList& other) noexcept
     std::swap(blocks_, other.blocks_);
     std::swap(blockSize_, other.blockSize_);
 }
+
+namespace genplot::detail
+{
+
+CObList::Node* ObListAccess::NewBlock(CObList& list)
+{
+    std::size_t bytes =
+        sizeof(CObList::Block) + static_cast<std::size_t>(list.blockSize_) * sizeof(CObList::Node);
+    auto* block = static_cast<CObList::Block*>(Allocate(bytes));
+    block->next = list.blocks_;
+    list.blocks_ = block;
+    return reinterpret_cast<CObList::Node*>(block + 1);
+}
+
+} // namespace genplot::detail
 
 void CObList::SetAt(POSITION position, CObject* element)
 {

@@ -5,6 +5,11 @@
 
 #include <cassert>
 
+namespace genplot::detail
+{
+struct ObListAccess;
+}
+
 /// Opaque handle to one node of a CObList; null means "no node".
 struct __POSITION;
 typedef __POSITION* POSITION;
@@ -75,6 +80,7 @@ class GENPLOT_API CObList : public CObject
     POSITION Find(CObject* element, POSITION startAfter = nullptr) const;
 
   private:
+    friend struct genplot::detail::ObListAccess;
     struct Node
     {
         Node* next;

@@ -1,3 +1,4 @@
+#include "geometry/line_seg_internal.h"
 #include "geometry/perim.h"
 #include "platform/exception.h"
 #include "plotinfo/plot_info.h"
@@ -118,14 +119,18 @@ OffsetSite MakeSite(const CCoord& vertex, const CVector2D& v, const CVector2D& w
 // each site in order: pair i at distance D[i] = min(i * spacing, half - inset) from the line,
 // its first stroke on the -v side, its second on the +v side.
 //
-// Pair by pair rather than site by site: each stroke is filled in one run while the site's
-// numbers stay in registers. Every stroke receives the same points in the same order, and
-// each value is computed by the same operations as one site at a time would.
+// Pair by pair rather than site by site, and stroke by stroke within a pair: each stroke gets
+// the batch's points in one append, so they are made together and lie in order in memory.
+// Every stroke receives the same points in the same order, each value computed by the same
+// operations, as one site at a time would give it.
 void EmitSites(CObList& strokes, const OffsetSite* sites, int siteCount, int half, int count,
                int spacing, int inset)
 {
+    using genplot::detail::PlotPoint;
     double limit = static_cast<double>(static_cast<std::int64_t>(half) - inset);
     double sum = 0.0;
+    PlotPoint minusPoints[genplot::detail::kMaxAppend];
+    PlotPoint plusPoints[genplot::detail::kMaxAppend];
     POSITION position = strokes.GetHeadPosition();
     for (int i = 1; i <= count && position != nullptr; ++i)
     {
@@ -134,15 +139,20 @@ void EmitSites(CObList& strokes, const OffsetSite* sites, int siteCount, int hal
         auto* minus = static_cast<CLineSeg*>(strokes.GetNext(position));
         auto* plus =
             position != nullptr ? static_cast<CLineSeg*>(strokes.GetNext(position)) : nullptr;
-        for (const OffsetSite* site = sites; site != sites + siteCount; ++site)
+        for (int k = 0; k < siteCount; ++k)
         {
-            double s = distance / site->b;
-            double ox = s * site->vx;
-            double oy = s * site->vy;
-            minus->AddPoint(TruncToCoord(site->x - ox), TruncToCoord(site->y - oy));
-            if (plus != nullptr)
-                plus->AddPoint(TruncToCoord(site->x + ox), TruncToCoord(site->y + oy));
+            const OffsetSite& site = sites[k];
+            double s = distance / site.b;
+            double ox = s * site.vx;
+            double oy = s * site.vy;
+            minusPoints[k] = {static_cast<std::int32_t>(TruncToCoord(site.x - ox)),
+                              static_cast<std::int32_t>(TruncToCoord(site.y - oy))};
+            plusPoints[k] = {static_cast<std::int32_t>(TruncToCoord(site.x + ox)),
+                             static_cast<std::int32_t>(TruncToCoord(site.y + oy))};
         }
+        genplot::detail::AppendPoints(*minus, minusPoints, siteCount);
+        if (plus != nullptr)
+            genplot::detail::AppendPoints(*plus, plusPoints, siteCount);
     }
 }
 
@@ -168,7 +178,7 @@ class SiteBatch
     }
 
   private:
-    static constexpr int kCapacity = 64;
+    static constexpr int kCapacity = genplot::detail::kMaxAppend;
     CObList& strokes_;
     int half_;
     int count_;
@@ -182,6 +192,9 @@ class SiteBatch
 
 void CPlotInfo::MakeFatLines()
 {
+    // miterCosine is the join threshold as a cosine (no unit): an interior vertex is mitred
+    // when the cosine of the angle by which the line turns there, n[k-1] . n[k], is greater
+    // than -miterCosine, and bevelled otherwise. -0.5 mitres turns of less than 60 degrees.
     miterCosine = -0.5;
     CSettingsKey settings(HKEY_LOCAL_MACHINE, "Software\\Tavrin\\Conversion");
     if (settings.Open("General"))
@@ -258,8 +271,7 @@ void CPlotInfo::OffsetLineSegs(CObList& strokes, CLineSeg* line)
         }
     }
 
-    // The sites are those of OffsetPoints, one per end and mitred vertex and two per bevelled
-    // vertex, emitted in batches.
+    // One site per end and per mitred vertex, two per bevelled vertex, emitted in batches.
     SiteBatch batch(strokes, half, count, fatLineSpacing, fatLineInset);
     CVector2D d = Direction(*previous, *current);
     CVector2D n = Normal(d);
@@ -296,11 +308,4 @@ void CPlotInfo::OffsetLineSegs(CObList& strokes, CLineSeg* line)
     }
     batch.Add(*current, n, n);
     batch.Flush();
-}
-
-void CPlotInfo::OffsetPoints(CObList& strokes, CCoord* vertex, CVector2D& v, CVector2D& w, int half,
-                             int count)
-{
-    OffsetSite site = MakeSite(*vertex, v, w);
-    EmitSites(strokes, &site, 1, half, count, fatLineSpacing, fatLineInset);
 }

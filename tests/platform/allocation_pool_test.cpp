@@ -4,10 +4,13 @@
 
 #include "platform/allocation_internal.h"
 #include "platform/exception.h"
+#include "platform/ob_list.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -177,6 +180,96 @@ TEST(AllocationPoolTest, BlocksFreedElsewhereWhileTheirMakerAllocatesComeBackWho
         Free(block, 16);
 }
 
+// A point as the library stores one: a 16-byte framework object in a list node.
+struct Point : CObject
+{
+    Point(std::int32_t xValue, std::int32_t yValue) : x(xValue), y(yValue)
+    {
+    }
+    std::int32_t x;
+    std::int32_t y;
+};
+
+// A thread that lives across many jobs, as a host's worker thread does.
+class Worker
+{
+  public:
+    Worker() : thread_([this] { Loop(); })
+    {
+    }
+    ~Worker()
+    {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+    // Runs `job` on the worker and waits for it.
+    void Run(std::function<void()> job)
+    {
+        std::unique_lock<std::mutex> guard(lock_);
+        job_ = std::move(job);
+        wake_.notify_all();
+        wake_.wait(guard, [this] { return !job_; });
+    }
+
+  private:
+    void Loop()
+    {
+        std::unique_lock<std::mutex> guard(lock_);
+        for (;;)
+        {
+            wake_.wait(guard, [this] { return stop_ || job_; });
+            if (stop_)
+                return;
+            job_();
+            job_ = nullptr;
+            wake_.notify_all();
+        }
+    }
+    std::mutex lock_;
+    std::condition_variable wake_;
+    std::function<void()> job_;
+    bool stop_ = false;
+    std::thread thread_;
+};
+
+void DeleteAll(CObList* list)
+{
+    while (!list->IsEmpty())
+        delete list->RemoveHead();
+    delete list;
+}
+
+TEST(AllocationPoolTest, BlocksFreedOnAnotherThreadAreReusedByALongLivedMaker)
+{
+    // A worker builds a line of a million points each round and this thread deletes it: the
+    // blocks come back to pages the worker had filled and set aside, and must be used again.
+    constexpr int kPoints = 1000000;
+    Worker worker;
+    std::vector<std::size_t> pages;
+    for (int round = 0; round < 8; ++round)
+    {
+        CObList* line = nullptr;
+        worker.Run([&line] {
+            line = new CObList(10);
+            for (int i = 0; i < kPoints; ++i)
+                line->AddTail(new Point(i, -i));
+        });
+        ASSERT_EQ(line->GetCount(), kPoints);
+        EXPECT_EQ(static_cast<Point*>(line->GetTail())->x, kPoints - 1);
+        DeleteAll(line);
+        pages.push_back(genplot::detail::PoolPageCount());
+    }
+    if (pages.front() == 0)
+        GTEST_SKIP() << "the pools are off in this build";
+    // Every round needs the same memory: after the first, the pool does not grow.
+    for (std::size_t round = 1; round < pages.size(); ++round)
+        EXPECT_LE(pages[round], pages[0] + 4) << "round " << round;
+}
+
 TEST(AllocationPoolTest, FailureHookFiresForPooledAndLargeSizes)
 {
     for (std::size_t size : {std::size_t{16}, std::size_t{248}, std::size_t{4096}})
@@ -190,6 +283,72 @@ TEST(AllocationPoolTest, FailureHookFiresForPooledAndLargeSizes)
         Free(first, size);
         Free(third, size);
     }
+}
+
+TEST(AllocationPoolTest, RunsAreConsecutiveBlocksFreedOneByOne)
+{
+    for (int round = 0; round < 50; ++round)
+    {
+        unsigned long before = genplot::detail::AllocationCount();
+        void* first = nullptr;
+        std::size_t run = genplot::detail::AllocateRun(24, 40, &first);
+        ASSERT_GE(run, 1u);
+        ASSERT_LE(run, 40u);
+        EXPECT_EQ(genplot::detail::AllocationCount() - before, run);
+        auto* bytes = static_cast<unsigned char*>(first);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(bytes) % 8, 0u);
+        std::memset(bytes, round, run * 24);
+        // Blocks made after the run are not inside it.
+        void* other = Allocate(24);
+        EXPECT_TRUE(static_cast<unsigned char*>(other) < bytes ||
+                    static_cast<unsigned char*>(other) >= bytes + run * 24);
+        for (std::size_t i = 0; i < run * 24; ++i)
+            ASSERT_EQ(bytes[i], round);
+        Free(other, 24);
+        for (std::size_t i = 0; i < run; ++i)
+            Free(bytes + i * 24, 24);
+    }
+}
+
+TEST(AllocationPoolTest, ARunStopsShortOfTheAllocationTheHookFails)
+{
+    for (long n = 1; n <= 6; ++n)
+    {
+        genplot::detail::FailAllocationAfter(n);
+        std::vector<void*> made;
+        bool failed = false;
+        try
+        {
+            for (int i = 0; i < 10; ++i)
+            {
+                void* first = nullptr;
+                std::size_t run = genplot::detail::AllocateRun(16, 3, &first);
+                for (std::size_t b = 0; b < run; ++b)
+                    made.push_back(static_cast<char*>(first) + b * 16);
+            }
+        }
+        catch (CMemoryException*)
+        {
+            failed = true;
+        }
+        genplot::detail::FailAllocationAfter(0);
+        EXPECT_TRUE(failed);
+        EXPECT_EQ(made.size(), static_cast<std::size_t>(n - 1)) << "hook at " << n;
+        for (void* block : made)
+            Free(block, 16);
+    }
+}
+
+TEST(AllocationPoolTest, PoolsAreOnUnlessAddressSanitizerWatches)
+{
+    // The thread-sanitized stress is only worth running against the real pools.
+    void* block = Allocate(16);
+#if defined(__SANITIZE_ADDRESS__)
+    EXPECT_EQ(genplot::detail::PoolPageCount(), 0u);
+#else
+    EXPECT_GT(genplot::detail::PoolPageCount(), 0u);
+#endif
+    Free(block, 16);
 }
 
 TEST(AllocationPoolTest, FreeIgnoresNull)
