@@ -4,12 +4,18 @@
 #include "geometry/line_seg.h"
 #include "platform/ob_list.h"
 
+#include <cstddef>
 #include <cstdint>
 
 class CLabel;
 class CVector2D;
 class CPerim;
 struct CPlotConfig;
+
+namespace genplot::detail
+{
+class PieceIndex;
+}
 
 /// The plot collection: the host pours strokes in through `currentLine` and `CheckForClosure`,
 /// appends labels to `looseLabels`, calls `FinalizePlotInfo` once, and hands the collection to
@@ -95,9 +101,27 @@ class GENPLOT_API CPlotInfo : public CObject
   private:
     friend class PlotInfoTestAccess;
 
+    /// The index of the piece boxes that routing and placement query, brought in line with
+    /// `pieces` first; null when the list is short enough to scan, or when there is no memory
+    /// for an index (the scan then gives the same answers, only slower).
+    genplot::detail::PieceIndex* RoutingIndex() noexcept;
+    /// Frees the index; the next query builds a new one from the list.
+    void DropRoutingIndex() noexcept;
+    /// Tells the index of a piece just inserted with `before` pieces ahead of it, or of a
+    /// piece's box that has just changed (the piece at list position `listIndex`); when the
+    /// index cannot follow for want of memory it is dropped.
+    void NotePieceInserted(CPerim* piece, std::size_t before) noexcept;
+    void NotePieceBoxChanged(std::size_t listIndex) noexcept;
+    /// The first piece in list order whose box holds a point of `line` (its box `lineBox`),
+    /// or null.
+    CPerim* FirstPieceHolding(CLineSeg& line, const CBBox& lineBox);
+
     double GetDistanceSquared(CPerim* piece, CCoord* point);
     void MakeFatLines();
     void OffsetLineSegs(CObList& strokes, CLineSeg* line);
     void OffsetPoints(CObList& strokes, CCoord* vertex, CVector2D& v, CVector2D& w, int half,
                       int count);
+
+    /// Owned; see RoutingIndex.
+    genplot::detail::PieceIndex* routingIndex_ = nullptr;
 };
