@@ -13,25 +13,24 @@ namespace
 long indexThreshold = 24;
 
 // The grid is laid out for about this many cells per piece, and coarsened until the boxes
-// together take at most kEntriesPerPiece cell entries per piece: many large boxes would
-// otherwise fill every cell.
+// that cover cells only in part take at most kPartialEntriesPerPiece entries per piece.
 constexpr std::int64_t kCellsPerPiece = 2;
-constexpr std::int64_t kEntriesPerPiece = 8;
+constexpr std::int64_t kPartialEntriesPerPiece = 16;
 constexpr int kWidestShift = 33; // one cell then spans the whole 32-bit range
 
-// A line whose box covers at most this many cells is answered from the pieces listed in
-// those cells; a larger one point by point.
-constexpr std::int64_t kCellsPerLineQuery = 16;
-// Pieces whose box meets the line's box without holding all of it, and that come before the
+// Pieces whose box meets a line's box without holding all of it, and that come before the
 // best piece found so far, each need a walk of the line's points; past this many the
 // point-by-point query is the cheaper one.
-constexpr std::size_t kPartialCandidates = 32;
+constexpr std::size_t kPartialCandidates = 16;
 
 // Order keys start this far apart, so that about 32 pieces can be inserted between two
 // neighbours before the keys have to be dealt out afresh.
 constexpr std::uint64_t kKeySpacing = std::uint64_t{1} << 32;
 
 constexpr std::uint64_t kNoOrder = std::numeric_limits<std::uint64_t>::max();
+
+constexpr std::int64_t kLowestCoordinate = std::numeric_limits<std::int32_t>::min();
+constexpr std::int64_t kHighestCoordinate = std::numeric_limits<std::int32_t>::max();
 
 } // namespace
 
@@ -69,7 +68,7 @@ void PieceIndex::LayOut(const CObList& pieces)
         auto* piece = static_cast<CPerim*>(pieces.GetNext(position));
         // A null entry is indexed as a piece whose box holds nothing.
         Box box = piece != nullptr ? BoxOf(piece->box) : BoxOf(CBBox());
-        auto slot = static_cast<std::uint32_t>(slots_.size());
+        auto slot = static_cast<Handle>(slots_.size());
         slots_.push_back(Slot{piece, (std::uint64_t{slot} + 1) * kKeySpacing, box});
         listOrder_.push_back(slot);
         if (box.minX > box.maxX || box.minY > box.maxY)
@@ -88,38 +87,33 @@ void PieceIndex::LayOut(const CObList& pieces)
         std::int64_t width = maxX - minX;
         std::int64_t height = maxY - minY;
         auto target = std::max<std::int64_t>(4, kCellsPerPiece * static_cast<std::int64_t>(count));
-        shift_ = 0;
-        for (; shift_ < kWidestShift; ++shift_)
+        auto budget = kPartialEntriesPerPiece * static_cast<std::int64_t>(count) + 64;
+        for (shift_ = 0; shift_ < kWidestShift; ++shift_)
         {
             std::int64_t across = (width >> shift_) + 1;
             std::int64_t up = (height >> shift_) + 1;
-            if (across <= target && up <= target && across * up <= target)
-                break;
-        }
-        // Coarser while the boxes would take too many cell entries; the estimate counts the
-        // cells a box of that size covers at most.
-        auto entryBudget = kEntriesPerPiece * static_cast<std::int64_t>(count) + 64;
-        for (; shift_ < kWidestShift; ++shift_)
-        {
+            if (across > target || up > target || across * up > target)
+                continue;
+            // A box covers in part at most the cells along its edges.
             std::int64_t entries = 0;
             for (const Slot& slot : slots_)
             {
                 if (slot.box.minX > slot.box.maxX || slot.box.minY > slot.box.maxY)
                     continue;
-                std::int64_t across = ((std::int64_t{slot.box.maxX} - slot.box.minX) >> shift_) + 2;
-                std::int64_t up = ((std::int64_t{slot.box.maxY} - slot.box.minY) >> shift_) + 2;
-                entries += across * up;
-                if (entries > entryBudget)
+                std::int64_t wide = ((std::int64_t{slot.box.maxX} - slot.box.minX) >> shift_) + 2;
+                std::int64_t high = ((std::int64_t{slot.box.maxY} - slot.box.minY) >> shift_) + 2;
+                entries += std::min(wide * high, 2 * (wide + high));
+                if (entries > budget)
                     break;
             }
-            if (entries <= entryBudget)
+            if (entries <= budget)
                 break;
         }
         columns_ = (width >> shift_) + 1;
         rows_ = (height >> shift_) + 1;
     }
     cells_.resize(static_cast<std::size_t>(columns_ * rows_));
-    for (std::uint32_t slot = 0; slot < slots_.size(); ++slot)
+    for (Handle slot = 0; slot < slots_.size(); ++slot)
         Register(slot);
 }
 
@@ -164,30 +158,34 @@ PieceIndex::CellRange PieceIndex::RangeOf(const Box& box) const
     return CellRange{Column(box.minX), Row(box.minY), Column(box.maxX), Row(box.maxY)};
 }
 
-void PieceIndex::Register(std::uint32_t slot)
+bool PieceIndex::Covers(const Box& box, std::int64_t column, std::int64_t row) const
+{
+    // The border cells take every point beyond the grid, up to the end of the range.
+    std::int64_t left = column == 0 ? kLowestCoordinate : originX_ + (column << shift_);
+    std::int64_t right =
+        column == columns_ - 1 ? kHighestCoordinate : originX_ + ((column + 1) << shift_) - 1;
+    std::int64_t bottom = row == 0 ? kLowestCoordinate : originY_ + (row << shift_);
+    std::int64_t top = row == rows_ - 1 ? kHighestCoordinate : originY_ + ((row + 1) << shift_) - 1;
+    return box.minX <= left && box.maxX >= right && box.minY <= bottom && box.maxY >= top;
+}
+
+void PieceIndex::Register(Handle slot)
 {
     const Slot& s = slots_[slot];
     CellRange range = RangeOf(s.box);
-    for (std::int64_t row = range.y0; row <= range.y1; ++row)
-        for (std::int64_t column = range.x0; column <= range.x1; ++column)
-            cells_[static_cast<std::size_t>(row * columns_ + column)].push_back(
-                Entry{s.box, s.order, slot});
-}
-
-void PieceIndex::Unregister(std::uint32_t slot)
-{
-    CellRange range = RangeOf(slots_[slot].box);
     for (std::int64_t row = range.y0; row <= range.y1; ++row)
     {
         for (std::int64_t column = range.x0; column <= range.x1; ++column)
         {
             Cell& cell = cells_[static_cast<std::size_t>(row * columns_ + column)];
-            auto found = std::find_if(cell.begin(), cell.end(),
-                                      [slot](const Entry& entry) { return entry.slot == slot; });
-            if (found != cell.end())
+            if (!Covers(s.box, column, row))
             {
-                *found = cell.back();
-                cell.pop_back();
+                cell.partial.push_back(Entry{s.box, s.order, slot});
+            }
+            else if (s.order < cell.coverOrder)
+            {
+                cell.coverOrder = s.order;
+                cell.coverSlot = slot;
             }
         }
     }
@@ -198,8 +196,12 @@ void PieceIndex::SpreadKeys()
     for (std::size_t i = 0; i < listOrder_.size(); ++i)
         slots_[listOrder_[i]].order = (std::uint64_t{i} + 1) * kKeySpacing;
     for (Cell& cell : cells_)
-        for (Entry& entry : cell)
+    {
+        if (cell.coverSlot != kNone)
+            cell.coverOrder = slots_[cell.coverSlot].order;
+        for (Entry& entry : cell.partial)
             entry.order = slots_[entry.slot].order;
+    }
 }
 
 void PieceIndex::Insert(CPerim* piece, std::size_t before)
@@ -220,136 +222,173 @@ void PieceIndex::Insert(CPerim* piece, std::size_t before)
         SpreadKeys();
         keyBetween(key);
     }
-    auto slot = static_cast<std::uint32_t>(slots_.size());
+    auto slot = static_cast<Handle>(slots_.size());
     slots_.push_back(Slot{piece, key, BoxOf(piece->box)});
     listOrder_.insert(listOrder_.begin() + static_cast<std::ptrdiff_t>(before), slot);
     Register(slot);
 }
 
-void PieceIndex::Update(std::size_t listIndex)
+bool PieceIndex::Update(Handle handle)
 {
-    std::uint32_t slot = listOrder_[listIndex];
-    Box box = BoxOf(slots_[slot].piece->box);
-    const Box& old = slots_[slot].box;
+    Slot& slot = slots_[handle];
+    Box box = BoxOf(slot.piece->box);
+    Box old = slot.box;
     if (box.minX == old.minX && box.minY == old.minY && box.maxX == old.maxX &&
         box.maxY == old.maxY)
-        return;
-    Unregister(slot);
-    slots_[slot].box = box;
-    Register(slot);
-}
-
-CPerim* PieceIndex::PieceAt(std::size_t listIndex) const
-{
-    return slots_[listOrder_[listIndex]].piece;
-}
-
-std::size_t PieceIndex::ListIndexOf(std::uint32_t slot) const
-{
-    std::uint64_t order = slots_[slot].order;
-    auto found = std::lower_bound(
-        listOrder_.begin(), listOrder_.end(), order,
-        [this](std::uint32_t s, std::uint64_t key) { return slots_[s].order < key; });
-    return static_cast<std::size_t>(found - listOrder_.begin());
-}
-
-std::size_t PieceIndex::FirstHolding(const CCoord& point) const
-{
-    std::uint64_t best = kNoOrder;
-    std::uint32_t bestSlot = 0;
-    for (const Entry& entry : CellAt(Column(point.x), Row(point.y)))
+        return true;
+    bool oldHoldsNothing = old.minX > old.maxX || old.minY > old.maxY;
+    if (oldHoldsNothing)
     {
-        if (entry.order < best && Holds(entry.box, point.x, point.y))
-        {
-            best = entry.order;
-            bestSlot = entry.slot;
-        }
+        slot.box = box;
+        Register(handle);
+        return true;
     }
-    return best == kNoOrder ? npos : ListIndexOf(bestSlot);
-}
-
-std::size_t PieceIndex::FirstHoldingByPoints(const CLineSeg& line) const
-{
-    std::uint64_t best = kNoOrder;
-    std::uint32_t bestSlot = 0;
-    for (POSITION position = line.GetHeadPosition(); position != nullptr;)
-    {
-        const CCoord* point = line.GetNextPoint(position);
-        for (const Entry& entry : CellAt(Column(point->x), Row(point->y)))
-        {
-            if (entry.order < best && Holds(entry.box, point->x, point->y))
-            {
-                best = entry.order;
-                bestSlot = entry.slot;
-            }
-        }
-    }
-    return best == kNoOrder ? npos : ListIndexOf(bestSlot);
-}
-
-std::size_t PieceIndex::FirstHolding(const CLineSeg& line, const CBBox& lineBox) const
-{
-    Box query = BoxOf(lineBox);
-    CellRange range = RangeOf(query);
-    if (range.x0 > range.x1)
-        return npos; // an empty line is held by no box
-    if ((range.x1 - range.x0 + 1) * (range.y1 - range.y0 + 1) > kCellsPerLineQuery)
-        return FirstHoldingByPoints(line);
-
-    // Every piece whose box holds a point of the line is listed in the cell of that point,
-    // which lies in `range`. A box holding the line's whole box holds every point; one that
-    // only meets it is a candidate to be walked point by point, in list order.
-    struct Candidate
-    {
-        std::uint64_t order;
-        std::uint32_t slot;
-    };
-    Candidate partial[kPartialCandidates];
-    std::size_t partialCount = 0;
-    std::uint64_t best = kNoOrder;
-    std::uint32_t bestSlot = 0;
+    // A cell's first covering piece cannot be taken back, so the index follows growth only.
+    if (box.minX > old.minX || box.minY > old.minY || box.maxX < old.maxX || box.maxY < old.maxY)
+        return false;
+    slot.box = box;
+    CellRange range = RangeOf(box);
     for (std::int64_t row = range.y0; row <= range.y1; ++row)
     {
         for (std::int64_t column = range.x0; column <= range.x1; ++column)
         {
-            for (const Entry& entry : CellAt(column, row))
+            Cell& cell = cells_[static_cast<std::size_t>(row * columns_ + column)];
+            auto found =
+                std::find_if(cell.partial.begin(), cell.partial.end(),
+                             [handle](const Entry& entry) { return entry.slot == handle; });
+            if (Covers(box, column, row))
             {
-                const Box& box = entry.box;
-                if (entry.order >= best || box.minX > query.maxX || box.maxX < query.minX ||
-                    box.minY > query.maxY || box.maxY < query.minY)
-                    continue;
-                if (box.minX <= query.minX && box.maxX >= query.maxX && box.minY <= query.minY &&
-                    box.maxY >= query.maxY)
+                if (found != cell.partial.end())
                 {
-                    best = entry.order;
-                    bestSlot = entry.slot;
-                    continue;
+                    *found = cell.partial.back();
+                    cell.partial.pop_back();
                 }
-                if (partialCount == kPartialCandidates)
-                    return FirstHoldingByPoints(line);
+                if (slot.order < cell.coverOrder)
+                {
+                    cell.coverOrder = slot.order;
+                    cell.coverSlot = handle;
+                }
+            }
+            else if (found != cell.partial.end())
+            {
+                found->box = box;
+            }
+            else
+            {
+                cell.partial.push_back(Entry{box, slot.order, handle});
+            }
+        }
+    }
+    return true;
+}
+
+PieceIndex::Handle PieceIndex::FirstHolding(const CCoord& point) const
+{
+    const Cell& cell = CellAt(Column(point.x), Row(point.y));
+    std::uint64_t best = cell.coverOrder;
+    Handle found = cell.coverSlot;
+    for (const Entry& entry : cell.partial)
+    {
+        if (entry.order < best && Holds(entry.box, point.x, point.y))
+        {
+            best = entry.order;
+            found = entry.slot;
+        }
+    }
+    return best == kNoOrder ? kNone : found;
+}
+
+PieceIndex::Handle PieceIndex::FirstHolding(const CLineSeg& line, const CBBox& lineBox) const
+{
+    Box query = BoxOf(lineBox);
+    CellRange range = RangeOf(query);
+    if (range.x0 > range.x1)
+        return kNone; // an empty line is held by no box
+    std::uint64_t best = kNoOrder;
+    Handle found = kNone;
+
+    if (range.x0 == range.x1 && range.y0 == range.y1)
+    {
+        // The whole line lies in one cell: the piece covering the cell holds all of it, and
+        // of the pieces covering the cell in part, one whose box holds the line's box holds
+        // it too. Those whose box only meets the line's box are walked point by point, in
+        // list order, as far as they come before the best so far.
+        const Cell& cell = CellAt(range.x0, range.y0);
+        best = cell.coverOrder;
+        found = cell.coverSlot;
+        struct Candidate
+        {
+            std::uint64_t order;
+            Handle slot;
+        };
+        Candidate partial[kPartialCandidates];
+        std::size_t partialCount = 0;
+        bool tooMany = false;
+        for (const Entry& entry : cell.partial)
+        {
+            const Box& box = entry.box;
+            if (entry.order >= best || box.minX > query.maxX || box.maxX < query.minX ||
+                box.minY > query.maxY || box.maxY < query.minY)
+                continue;
+            if (box.minX <= query.minX && box.maxX >= query.maxX && box.minY <= query.minY &&
+                box.maxY >= query.maxY)
+            {
+                best = entry.order;
+                found = entry.slot;
+            }
+            else if (partialCount < kPartialCandidates)
+            {
                 partial[partialCount++] = Candidate{entry.order, entry.slot};
             }
-        }
-    }
-    std::sort(partial, partial + partialCount,
-              [](const Candidate& a, const Candidate& b) { return a.order < b.order; });
-    for (std::size_t i = 0; i < partialCount && partial[i].order < best; ++i)
-    {
-        if (i > 0 && partial[i].slot == partial[i - 1].slot)
-            continue; // listed in two of the cells
-        const Box& box = slots_[partial[i].slot].box;
-        for (POSITION position = line.GetHeadPosition(); position != nullptr;)
-        {
-            const CCoord* point = line.GetNextPoint(position);
-            if (Holds(box, point->x, point->y))
+            else
             {
-                best = partial[i].order;
-                bestSlot = partial[i].slot;
-                break;
+                tooMany = true;
+            }
+        }
+        if (!tooMany)
+        {
+            std::sort(partial, partial + partialCount,
+                      [](const Candidate& a, const Candidate& b) { return a.order < b.order; });
+            for (std::size_t i = 0; i < partialCount && partial[i].order < best; ++i)
+            {
+                const Box& box = slots_[partial[i].slot].box;
+                for (POSITION position = line.GetHeadPosition(); position != nullptr;)
+                {
+                    const CCoord* point = line.GetNextPoint(position);
+                    if (Holds(box, point->x, point->y))
+                    {
+                        best = partial[i].order;
+                        found = partial[i].slot;
+                        break;
+                    }
+                }
+            }
+            return best == kNoOrder ? kNone : found;
+        }
+        best = kNoOrder;
+        found = kNone;
+    }
+
+    // Point by point: the first piece holding each point, and the first of those.
+    for (POSITION position = line.GetHeadPosition(); position != nullptr;)
+    {
+        const CCoord* point = line.GetNextPoint(position);
+        const Cell& cell = CellAt(Column(point->x), Row(point->y));
+        if (cell.coverOrder < best)
+        {
+            best = cell.coverOrder;
+            found = cell.coverSlot;
+        }
+        for (const Entry& entry : cell.partial)
+        {
+            if (entry.order < best && Holds(entry.box, point->x, point->y))
+            {
+                best = entry.order;
+                found = entry.slot;
             }
         }
     }
-    return best == kNoOrder ? npos : ListIndexOf(bestSlot);
+    return best == kNoOrder ? kNone : found;
 }
 
 } // namespace genplot::detail

@@ -59,22 +59,28 @@ void SetPieceIndexThreshold(long pieces) noexcept;
 /// An index over the boxes of a plot's pieces that answers "the first piece in list order
 /// whose box holds a point of this line (or this point)" without walking the list.
 ///
-/// A uniform grid of cells covers the region of the boxes; each cell lists the pieces whose
-/// box overlaps it, with a copy of the box. Points outside the region fall into the nearest
-/// border cell, and boxes reaching outside it are listed in the border cells, so every answer
-/// is exact whatever the region; the region only decides how much each query looks at.
+/// A uniform grid of cells covers the region of the boxes. A cell keeps the first piece (in
+/// list order) whose box covers the whole cell, which holds every point of the cell, and a
+/// list of the pieces whose box covers only part of it, with a copy of the box. Points
+/// outside the region fall into the nearest border cell, which therefore reaches to the end of
+/// the coordinate range on its outer side; so every answer is exact whatever the region, and
+/// the region only decides how much a query looks at.
 ///
 /// The list order is kept as an order key per piece: keys grow along the list, a piece
 /// inserted between two others takes a key between theirs, and when no key is free there the
 /// keys are dealt out afresh. Comparing keys therefore compares list positions.
 ///
 /// The index mirrors the list only as long as it is told of every change: a piece inserted
-/// (`Insert`) and a box changed (`Update`). Whoever cannot tell it drops it and builds a new one.
-/// Every operation that allocates may throw CMemoryException*; after a throw from `Insert` or
-/// `Update` the index no longer mirrors the list and must be dropped.
+/// (`Insert`) and a box grown (`Update`). Whoever cannot tell it drops it and builds a new one.
+/// `Insert` and `Update` may throw CMemoryException*, after which the index no longer mirrors
+/// the list and must be dropped.
 class PieceIndex
 {
   public:
+    /// Names one indexed piece; stays the same while the index lives.
+    using Handle = std::uint32_t;
+    static constexpr Handle kNone = std::numeric_limits<Handle>::max();
+
     static void* operator new(std::size_t size)
     {
         return Allocate(size);
@@ -84,7 +90,7 @@ class PieceIndex
         Free(block, size);
     }
 
-    /// Indexes `pieces` (CPerim*, none null) as they stand, in list order.
+    /// Indexes `pieces` (CPerim*) as they stand, in list order. May throw CMemoryException*.
     explicit PieceIndex(const CObList& pieces);
     PieceIndex(const PieceIndex&) = delete;
     PieceIndex& operator=(const PieceIndex&) = delete;
@@ -98,18 +104,24 @@ class PieceIndex
 
     /// Records `piece`, just inserted into the list with `before` pieces ahead of it.
     void Insert(CPerim* piece, std::size_t before);
-    /// Records the piece's current box; the piece at list position `listIndex` (from 0).
-    void Update(std::size_t listIndex);
+    /// Records the current box of the piece `handle`, which has grown. False, with nothing
+    /// recorded, when the box has not merely grown: the index cannot follow and must go.
+    bool Update(Handle handle);
 
-    /// List position (from 0) of the first piece whose box holds a point of `line`, whose box
-    /// is `lineBox`; npos when there is none.
-    std::size_t FirstHolding(const CLineSeg& line, const CBBox& lineBox) const;
-    /// List position of the first piece whose box holds `point`; npos when there is none.
-    std::size_t FirstHolding(const CCoord& point) const;
-    /// The piece at list position `listIndex`.
-    CPerim* PieceAt(std::size_t listIndex) const;
-
-    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+    /// The first piece whose box holds a point of `line`, whose box is `lineBox`; kNone when
+    /// no box holds any.
+    Handle FirstHolding(const CLineSeg& line, const CBBox& lineBox) const;
+    /// The first piece whose box holds `point`; kNone when there is none.
+    Handle FirstHolding(const CCoord& point) const;
+    /// The piece at list position `listIndex` (from 0).
+    Handle HandleAt(std::size_t listIndex) const
+    {
+        return listOrder_[listIndex];
+    }
+    CPerim* PieceOf(Handle handle) const
+    {
+        return slots_[handle].piece;
+    }
 
   private:
     struct Box
@@ -120,7 +132,14 @@ class PieceIndex
     {
         Box box;
         std::uint64_t order; // a copy of the slot's, so that a query reads one cell only
-        std::uint32_t slot;
+        Handle slot;
+    };
+    struct Cell
+    {
+        // The first piece whose box covers the whole cell; none while the order is the largest.
+        std::uint64_t coverOrder = std::numeric_limits<std::uint64_t>::max();
+        Handle coverSlot = kNone;
+        LibraryVector<Entry> partial; // pieces whose box covers part of the cell
     };
     struct Slot
     {
@@ -132,7 +151,6 @@ class PieceIndex
     {
         std::int64_t x0, y0, x1, y1; // inclusive; empty when x0 > x1
     };
-    using Cell = LibraryVector<Entry>;
 
     static Box BoxOf(const CBBox& box);
     static bool Holds(const Box& box, std::int32_t x, std::int32_t y)
@@ -144,18 +162,16 @@ class PieceIndex
     std::int64_t Column(std::int64_t x) const;
     std::int64_t Row(std::int64_t y) const;
     CellRange RangeOf(const Box& box) const;
+    bool Covers(const Box& box, std::int64_t column, std::int64_t row) const;
     const Cell& CellAt(std::int64_t column, std::int64_t row) const
     {
         return cells_[static_cast<std::size_t>(row * columns_ + column)];
     }
-    void Register(std::uint32_t slot);
-    void Unregister(std::uint32_t slot);
+    void Register(Handle slot);
     void SpreadKeys();
-    std::size_t FirstHoldingByPoints(const CLineSeg& line) const;
-    std::size_t ListIndexOf(std::uint32_t slot) const;
 
     LibraryVector<Slot> slots_;
-    LibraryVector<std::uint32_t> listOrder_; // slot of each list position
+    LibraryVector<Handle> listOrder_; // slot of each list position
     LibraryVector<Cell> cells_;
     std::int64_t originX_ = 0;
     std::int64_t originY_ = 0;

@@ -146,22 +146,27 @@ void CPlotInfo::AssignLooseLabelsToPieces()
             continue;
         }
         // The first piece whose box holds the position, else the nearest one. With an index,
-        // the target's list position is kept too, to tell the index of the box's growth.
+        // the target's handle is kept too, to tell the index of the box's growth.
         CPerim* target = nullptr;
-        std::size_t targetIndex = genplot::detail::PieceIndex::npos;
+        auto handle = genplot::detail::PieceIndex::kNone;
         genplot::detail::PieceIndex* index = RoutingIndex();
         if (index != nullptr)
         {
-            targetIndex = index->FirstHolding(label->position);
-            if (targetIndex != genplot::detail::PieceIndex::npos)
-                target = index->PieceAt(targetIndex);
+            handle = index->FirstHolding(label->position);
+            if (handle != genplot::detail::PieceIndex::kNone)
+                target = index->PieceOf(handle);
         }
         else
         {
             target = FindPtInPiece(&label->position);
         }
         if (target == nullptr)
-            target = NearestPiece(pieces, &label->position, distance, &targetIndex);
+        {
+            std::size_t listIndex = 0;
+            target = NearestPiece(pieces, &label->position, distance, &listIndex);
+            if (index != nullptr)
+                handle = index->HandleAt(listIndex);
+        }
 
         auto* placed = new CLabel;
         try
@@ -177,7 +182,7 @@ void CPlotInfo::AssignLooseLabelsToPieces()
         // Grown at once, so the next label is tested against a box that includes this one.
         placed->UpdateBoundingBoxes(target, &extents);
         if (index != nullptr)
-            NotePieceBoxChanged(targetIndex);
+            NotePieceBoxChanged(handle);
         delete label;
         looseLabels.RemoveHead();
     }

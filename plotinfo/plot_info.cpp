@@ -363,13 +363,14 @@ void CPlotInfo::NotePieceInserted(CPerim* piece, std::size_t before) noexcept
     }
 }
 
-void CPlotInfo::NotePieceBoxChanged(std::size_t listIndex) noexcept
+void CPlotInfo::NotePieceBoxChanged(std::uint32_t handle) noexcept
 {
     if (routingIndex_ == nullptr)
         return;
     try
     {
-        routingIndex_->Update(listIndex);
+        if (!routingIndex_->Update(handle))
+            DropRoutingIndex();
     }
     catch (CException* exception)
     {
@@ -382,8 +383,8 @@ CPerim* CPlotInfo::FirstPieceHolding(CLineSeg& line, const CBBox& lineBox)
 {
     if (genplot::detail::PieceIndex* index = RoutingIndex())
     {
-        std::size_t found = index->FirstHolding(line, lineBox);
-        return found != genplot::detail::PieceIndex::npos ? index->PieceAt(found) : nullptr;
+        genplot::detail::PieceIndex::Handle found = index->FirstHolding(line, lineBox);
+        return found != genplot::detail::PieceIndex::kNone ? index->PieceOf(found) : nullptr;
     }
     for (POSITION position = pieces.GetHeadPosition(); position != nullptr;)
     {

@@ -107,11 +107,11 @@ class GENPLOT_API CPlotInfo : public CObject
     genplot::detail::PieceIndex* RoutingIndex() noexcept;
     /// Frees the index; the next query builds a new one from the list.
     void DropRoutingIndex() noexcept;
-    /// Tells the index of a piece just inserted with `before` pieces ahead of it, or of a
-    /// piece's box that has just changed (the piece at list position `listIndex`); when the
-    /// index cannot follow for want of memory it is dropped.
+    /// Tells the index of a piece just inserted with `before` pieces ahead of it, or of the
+    /// grown box of the piece it names `handle`; when the index cannot follow (no memory, or
+    /// a box that did not merely grow) it is dropped.
     void NotePieceInserted(CPerim* piece, std::size_t before) noexcept;
-    void NotePieceBoxChanged(std::size_t listIndex) noexcept;
+    void NotePieceBoxChanged(std::uint32_t handle) noexcept;
     /// The first piece in list order whose box holds a point of `line` (its box `lineBox`),
     /// or null.
     CPerim* FirstPieceHolding(CLineSeg& line, const CBBox& lineBox);
