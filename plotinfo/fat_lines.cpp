@@ -1,6 +1,7 @@
 #include "geometry/perim.h"
 #include "platform/exception.h"
 #include "plotinfo/plot_info.h"
+#include "plotinfo/plot_info_settings_internal.h"
 #include "plotinfo/settings_key_internal.h"
 #include "plotinfo/vector_2d_internal.h"
 
@@ -183,11 +184,11 @@ class SiteBatch
 void CPlotInfo::MakeFatLines()
 {
     miterCosine = -0.5;
-    CSettingsKey settings(HKEY_LOCAL_MACHINE, "Software\\Tavrin\\Conversion");
-    if (settings.Open("General"))
+    CSettingsKey settings(HKEY_LOCAL_MACHINE, genplot::detail::kSettingsKeyPath);
+    if (settings.Open(genplot::detail::kSettingsSection))
     {
         CString text;
-        if (settings.GetString("MiterLimit", text, nullptr))
+        if (settings.GetString(genplot::detail::kMiterLimitValue, text, nullptr))
             miterCosine = -std::fabs(ParseInteger(text));
     }
 
