@@ -89,6 +89,60 @@ ROWS = [
 ]
 
 
+SCALE_STAGES = [("ingest + routing", "BM_ScaleIngest"), ("finalisation", "BM_ScaleFinalize"),
+                ("writing to /dev/null", "BM_ScaleWrite")]
+SCALE_PIECES = [10, 100, 1000, 2991]
+SCALE_POINTS = [10000, 100000, 1000000, 10000000]
+# The routing goal: per point, the strokes among 2,991 pieces cost at most this many times
+# what they cost among 10.
+ROUTING_GOAL = 1.5
+
+
+def nanoseconds_per_point(runs, name):
+    rate_value = counter(runs, name, "points_per_second")
+    return 1e9 / rate_value if rate_value else None
+
+
+def points_label(points):
+    return f"{points // 1000000} M" if points >= 1000000 else f"{points // 1000} k"
+
+
+def scaling(runs):
+    """The cost per point of each stage by pieces and stroke points, and the routing goal."""
+    if not any(name.startswith("BM_Scale") for name in runs):
+        return []
+    lines = ["", "cost per point (ns, CPU time), by pieces and stroke points"]
+    table = [["stage", "pieces"] + [points_label(p) for p in SCALE_POINTS]]
+    for stage, benchmark in SCALE_STAGES:
+        for pieces in SCALE_PIECES:
+            row = [stage if pieces == SCALE_PIECES[0] else "", f"{pieces:,}"]
+            for points in SCALE_POINTS:
+                ns = nanoseconds_per_point(
+                    runs, f"{benchmark}/pieces:{pieces}/points:{points}/manual_time")
+                row.append(f"{ns:.1f}" if ns is not None else "—")
+            table.append(row)
+    widths = [max(len(row[i]) for row in table) for i in range(len(table[0]))]
+    for i, row in enumerate(table):
+        cells = [row[0].ljust(widths[0])] + [c.rjust(widths[j]) for j, c in enumerate(row) if j]
+        lines.append("  ".join(cells).rstrip())
+        if i == 0:
+            lines.append("  ".join("-" * w for w in widths))
+    few = nanoseconds_per_point(runs, "BM_RoutingGoal/pieces:10/manual_time")
+    most = nanoseconds_per_point(runs, "BM_RoutingGoal/pieces:2991/manual_time")
+    scan = nanoseconds_per_point(runs, "BM_RoutingGoalScan/pieces:2991/manual_time")
+    if few and most:
+        ratio = most / few
+        verdict = "holds" if ratio <= ROUTING_GOAL else "MISSES"
+        lines.append("")
+        lines.append(f"routing, 20,000 strokes of 10 points: {few:.1f} ns/pt among 10 pieces, "
+                     f"{most:.1f} ns/pt among 2,991: {ratio:.2f}x (goal <= {ROUTING_GOAL:g}x): "
+                     f"{verdict}")
+        if scan:
+            lines.append(f"  the same among 2,991 pieces by a scan of the list: {scan:.1f} ns/pt "
+                         f"({scan / most:.1f}x the index)")
+    return lines
+
+
 def machine(context):
     lines = [f"machine: {platform.machine()}, {platform.system()} {platform.release()}, "
              f"nproc {os.cpu_count()}, {context.get('mhz_per_cpu', '?')} MHz"]
@@ -132,6 +186,8 @@ def main():
         print("  ".join(cell.ljust(widths[j]) for j, cell in enumerate(row)).rstrip())
         if i == 0:
             print("  ".join("-" * w for w in widths))
+    for line in scaling(runs):
+        print(line)
     if "--machine" in sys.argv:
         print()
         for line in machine(context):

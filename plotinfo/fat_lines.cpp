@@ -2,6 +2,7 @@
 #include "geometry/perim.h"
 #include "platform/exception.h"
 #include "plotinfo/plot_info.h"
+#include "plotinfo/plot_info_settings_internal.h"
 #include "plotinfo/settings_key_internal.h"
 #include "plotinfo/vector_2d_internal.h"
 
@@ -196,11 +197,11 @@ void CPlotInfo::MakeFatLines()
     // when the cosine of the angle by which the line turns there, n[k-1] . n[k], is greater
     // than -miterCosine, and bevelled otherwise. -0.5 mitres turns of less than 60 degrees.
     miterCosine = -0.5;
-    CSettingsKey settings(HKEY_LOCAL_MACHINE, "Software\\Tavrin\\Conversion");
-    if (settings.Open("General"))
+    CSettingsKey settings(HKEY_LOCAL_MACHINE, genplot::detail::kSettingsKeyPath);
+    if (settings.Open(genplot::detail::kSettingsSection))
     {
         CString text;
-        if (settings.GetString("MiterLimit", text, nullptr))
+        if (settings.GetString(genplot::detail::kMiterLimitValue, text, nullptr))
             miterCosine = -std::fabs(ParseInteger(text));
     }
 

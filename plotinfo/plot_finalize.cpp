@@ -1,5 +1,6 @@
 #include "geometry/label.h"
 #include "geometry/perim.h"
+#include "plotinfo/piece_index_internal.h"
 #include "plotinfo/plot_info.h"
 #include "plotinfo/routing_internal.h"
 
@@ -13,6 +14,8 @@ void CPlotInfo::FinalizePlotInfo()
     MakeFatLines();
     if (!looseLabels.IsEmpty())
         AssignLooseLabelsToPieces();
+    // Placement is over and every box changes below: the index has nothing more to answer.
+    DropRoutingIndex();
 
     for (POSITION piecePosition = pieces.GetHeadPosition(); piecePosition != nullptr;)
     {
@@ -38,13 +41,16 @@ namespace
 {
 
 // The piece nearest to `point` by distance to its box's lower-left corner; on a tie the one
-// nearer the head wins. `pieces` must not be empty.
-template <class Distance> CPerim* NearestPiece(CObList& pieces, CCoord* point, Distance distance)
+// nearer the head wins. `pieces` must not be empty. `listIndex`, when given, gets its position.
+template <class Distance>
+CPerim* NearestPiece(CObList& pieces, CCoord* point, Distance distance,
+                     std::size_t* listIndex = nullptr)
 {
     POSITION position = pieces.GetHeadPosition();
     auto* nearest = static_cast<CPerim*>(pieces.GetNext(position));
     double best = distance(nearest, point);
-    while (position != nullptr)
+    std::size_t nearestIndex = 0;
+    for (std::size_t index = 1; position != nullptr; ++index)
     {
         auto* piece = static_cast<CPerim*>(pieces.GetNext(position));
         double candidate = distance(piece, point);
@@ -52,8 +58,11 @@ template <class Distance> CPerim* NearestPiece(CObList& pieces, CCoord* point, D
         {
             best = candidate;
             nearest = piece;
+            nearestIndex = index;
         }
     }
+    if (listIndex != nullptr)
+        *listIndex = nearestIndex;
     return nearest;
 }
 
@@ -96,14 +105,8 @@ void CPlotInfo::AssignLooseLinesToPieces()
     };
     // The first piece whose box holds a point of the line, else the nearest one.
     auto route = [this, &distance](CLineSeg* line) {
-        CBBox lineBox = genplot::detail::LineBox(*line);
-        for (POSITION position = pieces.GetHeadPosition(); position != nullptr;)
-        {
-            auto* piece = static_cast<CPerim*>(pieces.GetNext(position));
-            if (genplot::detail::BoxesMeet(lineBox, piece->box) && IsLineInBbox(line, &piece->box))
-                return piece;
-        }
-        return NearestPiece(pieces, line->GetFirstPoint(), distance);
+        CPerim* piece = FirstPieceHolding(*line, genplot::detail::LineBox(*line));
+        return piece != nullptr ? piece : NearestPiece(pieces, line->GetFirstPoint(), distance);
     };
 
     // Each line leaves the list only once it has been placed and deleted, so an allocation
@@ -142,9 +145,28 @@ void CPlotInfo::AssignLooseLabelsToPieces()
             looseLabels.RemoveHead();
             continue;
         }
-        CPerim* target = FindPtInPiece(&label->position);
+        // The first piece whose box holds the position, else the nearest one. With an index,
+        // the target's handle is kept too, to tell the index of the box's growth.
+        CPerim* target = nullptr;
+        auto handle = genplot::detail::PieceIndex::kNone;
+        genplot::detail::PieceIndex* index = RoutingIndex();
+        if (index != nullptr)
+        {
+            handle = index->FirstHolding(label->position);
+            if (handle != genplot::detail::PieceIndex::kNone)
+                target = index->PieceOf(handle);
+        }
+        else
+        {
+            target = FindPtInPiece(&label->position);
+        }
         if (target == nullptr)
-            target = NearestPiece(pieces, &label->position, distance);
+        {
+            std::size_t listIndex = 0;
+            target = NearestPiece(pieces, &label->position, distance, &listIndex);
+            if (index != nullptr)
+                handle = index->HandleAt(listIndex);
+        }
 
         auto* placed = new CLabel;
         try
@@ -159,6 +181,8 @@ void CPlotInfo::AssignLooseLabelsToPieces()
         }
         // Grown at once, so the next label is tested against a box that includes this one.
         placed->UpdateBoundingBoxes(target, &extents);
+        if (index != nullptr)
+            NotePieceBoxChanged(handle);
         delete label;
         looseLabels.RemoveHead();
     }

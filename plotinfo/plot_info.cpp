@@ -2,6 +2,7 @@
 
 #include "geometry/label.h"
 #include "geometry/perim.h"
+#include "plotinfo/piece_index_internal.h"
 #include "plotinfo/plot_config.h"
 #include "plotinfo/routing_internal.h"
 
@@ -135,6 +136,7 @@ CPlotInfo::CPlotInfo()
 
 CPlotInfo::~CPlotInfo()
 {
+    DropRoutingIndex();
     RemovePerimeters();
     RemoveLabels();
     RemoveLooseLines();
@@ -214,6 +216,10 @@ void CPlotInfo::AddNewPerim()
     piece->outline.lineType = currentLine.lineType;
     piece->outline.lineWidth = currentLine.lineWidth;
     piece->outline.points.Swap(currentLine.points);
+    // The index follows the insertion only if it mirrored the list before it.
+    if (routingIndex_ != nullptr && !routingIndex_->Mirrors(pieces))
+        DropRoutingIndex();
+    std::size_t before = 0;
     try
     {
         piece->box = box;
@@ -228,6 +234,7 @@ void CPlotInfo::AddNewPerim()
                 position = here;
                 break;
             }
+            ++before;
         }
         if (position != nullptr)
             pieces.InsertBefore(position, piece);
@@ -240,6 +247,7 @@ void CPlotInfo::AddNewPerim()
         delete piece;
         throw;
     }
+    NotePieceInserted(piece, before);
     currentLine.RemovePointsInLineSeg();
 }
 
@@ -248,18 +256,8 @@ void CPlotInfo::SaveLine()
     if (currentLine.GetPointCount() == 0)
         return;
     currentLine.penNumber = currentPen;
-    CBBox strokeBox = genplot::detail::LineBox(currentLine);
-    CObList* destination = &looseLines;
-    for (POSITION position = pieces.GetHeadPosition(); position != nullptr;)
-    {
-        auto* piece = static_cast<CPerim*>(pieces.GetNext(position));
-        if (genplot::detail::BoxesMeet(strokeBox, piece->box) &&
-            IsLineInBbox(&currentLine, &piece->box))
-        {
-            destination = &piece->nonPerimeterLines;
-            break;
-        }
-    }
+    CPerim* piece = FirstPieceHolding(currentLine, genplot::detail::LineBox(currentLine));
+    CObList* destination = piece != nullptr ? &piece->nonPerimeterLines : &looseLines;
     // The chunk rule, with the stored line taking the stroke's points over when it is short
     // enough to be one chunk: the current line drops them next in any case.
     genplot::detail::AppendChunksTakingPoints(&currentLine, *destination);
@@ -297,6 +295,8 @@ CPerim* CPlotInfo::FindPtInPiece(CCoord* point)
 
 void CPlotInfo::AddNewPc(CPerim* /*piece*/)
 {
+    if (routingIndex_ != nullptr && !routingIndex_->Mirrors(pieces))
+        DropRoutingIndex();
     auto* fresh = new CPerim;
     try
     {
@@ -307,11 +307,92 @@ void CPlotInfo::AddNewPc(CPerim* /*piece*/)
         delete fresh;
         throw;
     }
+    NotePieceInserted(fresh, static_cast<std::size_t>(pieces.GetCount()) - 1);
 }
 
 void CPlotInfo::RemovePerimeters()
 {
+    DropRoutingIndex();
     DeleteAll(pieces);
+}
+
+genplot::detail::PieceIndex* CPlotInfo::RoutingIndex() noexcept
+{
+    if (pieces.GetCount() < genplot::detail::PieceIndexThreshold())
+    {
+        DropRoutingIndex();
+        return nullptr;
+    }
+    if (routingIndex_ != nullptr && routingIndex_->Mirrors(pieces) && !routingIndex_->Outgrown())
+        return routingIndex_;
+    // Missing, out of step with a list changed behind its back, or laid out for far fewer
+    // pieces: a new one from the list as it stands.
+    DropRoutingIndex();
+    try
+    {
+        routingIndex_ = new genplot::detail::PieceIndex(pieces);
+    }
+    catch (CException* exception)
+    {
+        // No memory for the index: the callers scan the list instead.
+        exception->Delete();
+        routingIndex_ = nullptr;
+    }
+    return routingIndex_;
+}
+
+void CPlotInfo::DropRoutingIndex() noexcept
+{
+    delete routingIndex_;
+    routingIndex_ = nullptr;
+}
+
+void CPlotInfo::NotePieceInserted(CPerim* piece, std::size_t before) noexcept
+{
+    if (routingIndex_ == nullptr)
+        return;
+    try
+    {
+        routingIndex_->Insert(piece, before);
+    }
+    catch (CException* exception)
+    {
+        // Half told, the index no longer mirrors the list; the next query builds a new one.
+        exception->Delete();
+        DropRoutingIndex();
+    }
+}
+
+void CPlotInfo::NotePieceBoxChanged(std::uint32_t handle) noexcept
+{
+    if (routingIndex_ == nullptr)
+        return;
+    try
+    {
+        if (!routingIndex_->Update(handle))
+            DropRoutingIndex();
+    }
+    catch (CException* exception)
+    {
+        exception->Delete();
+        DropRoutingIndex();
+    }
+}
+
+CPerim* CPlotInfo::FirstPieceHolding(CLineSeg& line, const CBBox& lineBox)
+{
+    if (genplot::detail::PieceIndex* index = RoutingIndex())
+    {
+        genplot::detail::PieceIndex::Handle found = index->FirstHolding(line, lineBox);
+        return found != genplot::detail::PieceIndex::kNone ? index->PieceOf(found) : nullptr;
+    }
+    for (POSITION position = pieces.GetHeadPosition(); position != nullptr;)
+    {
+        auto* piece = static_cast<CPerim*>(pieces.GetNext(position));
+        if (genplot::detail::BoxesMeet(lineBox, piece->box) && IsLineInBbox(&line, &piece->box))
+            return piece;
+    }
+    return nullptr;
 }
 
 void CPlotInfo::RemoveLabels()
