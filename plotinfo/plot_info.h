@@ -142,8 +142,6 @@ class GENPLOT_API CPlotInfo : public CObject
     double GetDistanceSquared(CPerim* piece, CCoord* point);
     void MakeFatLines();
     void OffsetLineSegs(CObList& strokes, CLineSeg* line);
-    void OffsetPoints(CObList& strokes, CCoord* vertex, CVector2D& v, CVector2D& w, int half,
-                      int count);
 
     /// Owned; see RoutingIndex.
     genplot::detail::PieceIndex* routingIndex_ = nullptr;
