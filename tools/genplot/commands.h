@@ -18,5 +18,8 @@ void AddQueueCommand(CLI::App& app);
 void AddDumpCommand(CLI::App& app);
 void AddVerifyCommand(CLI::App& app);
 void AddRenderCommand(CLI::App& app);
+#if defined(GENPLOT_WITH_SPOOL)
+void AddSpoolCommand(CLI::App& app);
+#endif
 
 } // namespace genplot::tool

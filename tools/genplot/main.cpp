@@ -28,6 +28,9 @@ int main(int argc, char** argv)
     tool::AddDumpCommand(app);
     tool::AddVerifyCommand(app);
     tool::AddRenderCommand(app);
+#if defined(GENPLOT_WITH_SPOOL)
+    tool::AddSpoolCommand(app);
+#endif
 
     try
     {

@@ -2,6 +2,9 @@
 
 #include "platform/drive_info.h"
 #include "platform/plot_queue.h"
+#if defined(GENPLOT_WITH_SPOOL)
+#include "spool/spool_journal.h"
+#endif
 #include "tools/genplot/command_support.h"
 #include "tools/genplot/commands.h"
 
@@ -101,6 +104,13 @@ void RunQueue(const QueueOptions& options)
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr)
         Fail(kCommand, "cannot open queue file " + host + " (" + path + "): " + ErrorText(errno));
+#if defined(GENPLOT_WITH_SPOOL)
+    // What the spooler did with each submission, from its journal beside the queue file.
+    spool::SpoolJournal journal;
+    std::string journalError;
+    if (!journal.Load(spool::JournalPath(path), journalError))
+        Fail(kCommand, journalError);
+#endif
     std::size_t count = 0;
     tag_ti_namelist_both record;
     std::string lines;
@@ -110,8 +120,11 @@ void RunQueue(const QueueOptions& options)
         ++count;
         lines += std::to_string(count) + "  " + Field(record.fileName, sizeof record.fileName) +
                  "  " + Field(record.baseName, sizeof record.baseName) + "  media " +
-                 std::to_string(record.mediaKind) + "  copies " + std::to_string(record.copies) +
-                 "\n";
+                 std::to_string(record.mediaKind) + "  copies " + std::to_string(record.copies);
+#if defined(GENPLOT_WITH_SPOOL)
+        lines += "  " + spool::DescribeState(journal.State(count));
+#endif
+        lines += "\n";
     }
     const bool readError = std::ferror(file) != 0;
     std::fclose(file);
