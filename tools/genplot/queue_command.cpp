@@ -3,6 +3,7 @@
 #include "platform/drive_info.h"
 #include "platform/plot_queue.h"
 #if defined(GENPLOT_WITH_SPOOL)
+#include "spool/spool_files.h"
 #include "spool/spool_journal.h"
 #endif
 #include "tools/genplot/command_support.h"
