@@ -1,8 +1,8 @@
 #include "spool/cups_destination.h"
 
+#include <cstring>
 #include <cups/cups.h>
 #include <cups/ipp.h>
-#include <cstring>
 
 namespace genplot::spool
 {
@@ -95,8 +95,8 @@ bool CupsDestination::Ready(std::string& why)
                  cupsUser());
     static const char* const kWanted[] = {"printer-state", "printer-is-accepting-jobs",
                                           "printer-state-message"};
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3,
-                  nullptr, kWanted);
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr,
+                  kWanted);
     Message response(cupsDoRequest(http_, request, resource_.c_str()));
     if (!Succeeded())
     {
@@ -245,8 +245,8 @@ bool CupsDestination::Query(int job, JobStatus& status, std::string& error)
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
                  cupsUser());
     static const char* const kWanted[] = {"job-state", "number-of-documents", "job-hold-until"};
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3,
-                  nullptr, kWanted);
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr,
+                  kWanted);
     Message response(cupsDoRequest(http_, request, "/jobs"));
     if (cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND)
         return true;
@@ -259,8 +259,8 @@ bool CupsDestination::Query(int job, JobStatus& status, std::string& error)
     }
     status.exists = true;
     status.state = ippGetInteger(ippFindAttribute(response.ipp, "job-state", IPP_TAG_ENUM), 0);
-    status.documents = ippGetInteger(
-        ippFindAttribute(response.ipp, "number-of-documents", IPP_TAG_INTEGER), 0);
+    status.documents =
+        ippGetInteger(ippFindAttribute(response.ipp, "number-of-documents", IPP_TAG_INTEGER), 0);
     ipp_attribute_t* hold = ippFindAttribute(response.ipp, "job-hold-until", IPP_TAG_ZERO);
     const char* holdUntil = hold != nullptr ? ippGetString(hold, 0, nullptr) : nullptr;
     status.released = status.state != kJobHeld &&
@@ -282,8 +282,8 @@ bool CupsDestination::FindByToken(const std::string& token, std::vector<int>& jo
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
     ippAddBoolean(request, IPP_TAG_OPERATION, "my-jobs", 1);
     const char* wanted[] = {"job-id", kTokenAttribute};
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2,
-                  nullptr, wanted);
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr,
+                  wanted);
     Message response(cupsDoRequest(http_, request, "/"));
     if (!Succeeded())
     {

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "genplot/plot_file_reader.h"
 #include "render/render.h"
+
+#include "genplot/plot_file_reader.h"
 
 #include <string>
 

@@ -32,8 +32,7 @@ bool SyncDirectory(const std::string& directory);
 /// Moves the file `from` into the folder `toDirectory` (made when missing) under its own
 /// name, or under that name with a suffix when one is there already; the folders are flushed.
 /// Across file systems the file is copied, flushed and then removed. False with `error` set.
-bool MoveIntoDirectory(const std::string& from, const std::string& toDirectory,
-                       std::string& error);
+bool MoveIntoDirectory(const std::string& from, const std::string& toDirectory, std::string& error);
 
 /// True when `name` can only name a file directly inside a folder: not empty, no separator,
 /// not "." or "..".

@@ -22,8 +22,9 @@ constexpr int kIdleCheckMs = 2000;
 // A stop is noticed within this time even when no signal interrupts the wait.
 constexpr int kSliceMs = 250;
 
-// Watches the queue file's folder for appends, new files and renames; -1 when inotify is not
-// to be had, in which case the spooler looks at the queue at intervals instead.
+// Watches the queue file's folder for appends, new files and renames (the folder, so a queue
+// file made or replaced later is seen too); -1 when inotify is not to be had, in which case the
+// spooler looks at the queue at intervals instead.
 int WatchQueue(const std::string& queueFile)
 {
     const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -38,10 +39,32 @@ int WatchQueue(const std::string& queueFile)
     return fd;
 }
 
-// Waits up to `ms` for a stop and, when `wake`, for the queue to change; true when it woke
-// for a change. Without `wake` changes are taken in and the pause runs its course, so a busy
-// queue cannot hammer a failing destination.
-bool WaitForChange(int watch, int ms, bool wake, const volatile std::sig_atomic_t* stop)
+// Takes in the pending events of `watch`; true when one of them concerns the file `name`
+// (the journal in the same folder changes with every step and must not wake the spooler).
+bool QueueChanged(int watch, const std::string& name)
+{
+    bool changed = false;
+    alignas(inotify_event) char events[4096];
+    for (;;)
+    {
+        const ssize_t got = read(watch, events, sizeof events);
+        if (got <= 0)
+            return changed;
+        for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= got;)
+        {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            if ((event->mask & IN_Q_OVERFLOW) != 0 || (event->len > 0 && name == event->name))
+                changed = true;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+}
+
+// Waits up to `ms` for a stop and, when `wake`, for the queue file `name` to change; true when
+// it woke for a change. Without `wake` changes are taken in and the pause runs its course, so
+// a busy queue cannot hammer a failing destination.
+bool WaitForChange(int watch, const std::string& name, int ms, bool wake,
+                   const volatile std::sig_atomic_t* stop)
 {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     for (;;)
@@ -60,15 +83,8 @@ bool WaitForChange(int watch, int ms, bool wake, const volatile std::sig_atomic_
             continue;
         }
         pollfd entry{watch, POLLIN, 0};
-        if (poll(&entry, 1, slice) > 0)
-        {
-            char events[4096];
-            while (read(watch, events, sizeof events) > 0)
-            {
-            }
-            if (wake)
-                return true;
-        }
+        if (poll(&entry, 1, slice) > 0 && QueueChanged(watch, name) && wake)
+            return true;
     }
 }
 
@@ -77,6 +93,9 @@ bool WaitForChange(int watch, int ms, bool wake, const volatile std::sig_atomic_
 bool Spooler::Follow(const volatile std::sig_atomic_t* stop, std::string& error)
 {
     const int watch = WatchQueue(options_.queueFile);
+    const std::size_t slash = options_.queueFile.find_last_of('/');
+    const std::string name =
+        slash == std::string::npos ? options_.queueFile : options_.queueFile.substr(slash + 1);
     int retryMs = kFirstRetryMs;
     bool ok = true;
     while (*stop == 0)
@@ -101,7 +120,7 @@ bool Spooler::Follow(const volatile std::sig_atomic_t* stop, std::string& error)
         {
             retryMs = kFirstRetryMs;
         }
-        WaitForChange(watch, waitMs, outcome != PassOutcome::DestinationFailed, stop);
+        WaitForChange(watch, name, waitMs, outcome != PassOutcome::DestinationFailed, stop);
     }
     if (watch >= 0)
         close(watch);

@@ -279,6 +279,8 @@ std::string DescribeState(const SubmissionState& state)
     case SubmissionStage::Done:
         if (state.detail == "completed")
             return "done (job " + std::to_string(state.jobId) + ")";
+        if (state.detail == "gone")
+            return "done (job " + std::to_string(state.jobId) + ", no longer known to the printer)";
         return "done (job " + std::to_string(state.jobId) + " " + state.detail + ")";
     case SubmissionStage::Rejected:
         return "rejected: " + state.detail;

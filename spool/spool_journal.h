@@ -13,6 +13,7 @@
 //   job N ID                             the destination made job ID for it, held
 //   accepted N ID                        job ID holds the whole plot and was released
 //   done N ID completed|canceled|aborted job ID ended so at the destination
+//   done N ID gone                       the destination forgot job ID (history purged)
 //   rejected N REASON...                 the plot was set aside, not printed
 //
 // Records are numbered from 1 in queue-file order. A crash can leave a last line cut short;
@@ -46,7 +47,7 @@ struct SubmissionState
     std::string token;
     /// The destination's job (JobHeld and later), 0 when none.
     int jobId = 0;
-    /// Done: "completed", "canceled" or "aborted". Rejected: why.
+    /// Done: "completed", "canceled", "aborted" or "gone". Rejected: why.
     std::string detail;
 };
 

@@ -1,8 +1,9 @@
 #include "spool/spooler.h"
 
-#include "genplot/plot_file_reader.h"
 #include "spool/queue_records.h"
 #include "spool/spool_files.h"
+
+#include "genplot/plot_file_reader.h"
 
 #include <cerrno>
 #include <cinttypes>
@@ -302,13 +303,12 @@ bool Spooler::TrackJobs()
         std::string error;
         if (!destination_.Query(job, status, error))
             return true; // asked again on the next pass
-        if (!status.exists)
-            continue; // purged from the history: nothing more will be known
-        if (status.state == kJobCompleted || status.state == kJobCanceled ||
+        // A job the destination no longer knows was purged from its history after it ended.
+        if (!status.exists || status.state == kJobCompleted || status.state == kJobCanceled ||
             status.state == kJobAborted)
         {
             if (!Write("done " + std::to_string(number) + " " + std::to_string(job) + " " +
-                       EndName(status.state)))
+                       (status.exists ? EndName(status.state) : "gone")))
                 return false;
         }
     }

@@ -1,12 +1,12 @@
 #include "tests/spool/private_cups.h"
 
-#include <cups/cups.h>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cups/cups.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
@@ -85,8 +85,8 @@ bool CanConnect(const std::string& socketPath)
 // A connection to the private scheduler, for the test's own requests.
 http_t* Connect(const std::string& socketPath)
 {
-    return httpConnect2(socketPath.c_str(), 0, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1,
-                        30000, nullptr);
+    return httpConnect2(socketPath.c_str(), 0, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1, 30000,
+                        nullptr);
 }
 
 } // namespace
@@ -136,8 +136,8 @@ bool PrivateCups::Start()
     root_ = pattern;
     socket_ = root_ + "/cups.sock";
     chmod(root_.c_str(), 0755);
-    for (const char* folder : {"conf", "bin", "bin/backend", "spool", "spool/tmp", "cache",
-                               "state", "log", "capture"})
+    for (const char* folder :
+         {"conf", "bin", "bin/backend", "spool", "spool/tmp", "cache", "state", "log", "capture"})
         mkdir((root_ + "/" + folder).c_str(), 0755);
     // The private ServerBin: the system's helpers and backends, and the capture backend.
     for (const char* folder : {"daemon", "notifier", "filter", "monitor", "driver"})
@@ -227,8 +227,8 @@ bool PrivateCups::Start()
     cupsSetServer(socket_.c_str());
     if (!RunClientTool({kLpadmin, "-p", Printer(), "-v", "capture:" + root_ + "/capture", "-E"}))
     {
-        problem_ = "lpadmin could not add the capture destination: " +
-                   ReadFile(root_ + "/log/error_log");
+        problem_ =
+            "lpadmin could not add the capture destination: " + ReadFile(root_ + "/log/error_log");
         return false;
     }
     return true;

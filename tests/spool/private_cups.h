@@ -74,16 +74,16 @@ class PrivateCups
 };
 
 /// Fails the test when the scheduler is not running and CI is "true"; skips it otherwise.
-#define GENPLOT_REQUIRE_CUPS(cups)                                                                \
-    do                                                                                            \
-    {                                                                                             \
-        if (!(cups).Running())                                                                    \
-        {                                                                                         \
-            const char* ci = std::getenv("CI");                                                   \
-            if (ci != nullptr && std::string(ci) == "true")                                       \
-                FAIL() << "no private CUPS scheduler: " << (cups).Problem();                      \
-            GTEST_SKIP() << "no private CUPS scheduler: " << (cups).Problem();                    \
-        }                                                                                         \
+#define GENPLOT_REQUIRE_CUPS(cups)                                                                 \
+    do                                                                                             \
+    {                                                                                              \
+        if (!(cups).Running())                                                                     \
+        {                                                                                          \
+            const char* ci = std::getenv("CI");                                                    \
+            if (ci != nullptr && std::string(ci) == "true")                                        \
+                FAIL() << "no private CUPS scheduler: " << (cups).Problem();                       \
+            GTEST_SKIP() << "no private CUPS scheduler: " << (cups).Problem();                     \
+        }                                                                                          \
     } while (false)
 
 } // namespace genplot::test

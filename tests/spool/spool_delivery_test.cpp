@@ -29,10 +29,9 @@ TEST_F(SpoolTest, QueuedPlotArrivesAsTheExportersHpgl2)
     const ProgramResult listed = RunGenplot({"queue", Queue()});
     EXPECT_EQ(listed.exitCode, 0);
     EXPECT_NE(listed.out.find("bracket  media 4  copies 1  "), std::string::npos) << listed.out;
-    EXPECT_TRUE(listed.out.find("printing as job " + std::to_string(jobs[0].jobId)) !=
-                    std::string::npos ||
-                listed.out.find("done (job " + std::to_string(jobs[0].jobId) + ")") !=
-                    std::string::npos)
+    EXPECT_TRUE(
+        listed.out.find("printing as job " + std::to_string(jobs[0].jobId)) != std::string::npos ||
+        listed.out.find("done (job " + std::to_string(jobs[0].jobId) + ")") != std::string::npos)
         << listed.out;
 
     // A second run finds nothing new to print, and notes the job as done once it is.
@@ -40,9 +39,9 @@ TEST_F(SpoolTest, QueuedPlotArrivesAsTheExportersHpgl2)
         usleep(50000);
     EXPECT_EQ(Spool().exitCode, 0);
     EXPECT_EQ(cups_.Captured().size(), 1u);
-    EXPECT_NE(RunGenplot({"queue", Queue()}).out.find("done (job " +
-                                                      std::to_string(jobs[0].jobId) + ")"),
-              std::string::npos);
+    EXPECT_NE(
+        RunGenplot({"queue", Queue()}).out.find("done (job " + std::to_string(jobs[0].jobId) + ")"),
+        std::string::npos);
 }
 
 TEST_F(SpoolTest, QueuedPlotArrivesAsPdf)

@@ -4,18 +4,20 @@
 // CUPS scheduler with its capture destination, a valid plot converted from the bundled sample,
 // and helpers to queue copies of it and to run the spooler.
 
-#include "genplot/plot_file_reader.h"
 #include "render/hpgl_export.h"
-#include "support/dispatch_sandbox.h"
 #include "tests/spool/private_cups.h"
+
+#include "genplot/plot_file_reader.h"
+#include "support/dispatch_sandbox.h"
 #include "tools/program_runner.h"
 
 #include <cstdio>
 #include <cstdlib>
-#include <gtest/gtest.h>
 #include <map>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace genplot::test
 {

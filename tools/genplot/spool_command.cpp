@@ -1,11 +1,12 @@
 // genplot spool [QUEUEFILE] --printer DEST: prints the submissions of a plotter queue file
 // through a CUPS destination, each exactly once.
 
-#include "platform/drive_info.h"
 #include "render/render.h"
 #include "spool/print_language.h"
 #include "spool/spool_files.h"
 #include "spool/spooler.h"
+
+#include "platform/drive_info.h"
 #include "tools/genplot/command_support.h"
 #include "tools/genplot/commands.h"
 
@@ -76,13 +77,13 @@ void RunSpool(const SpoolCommandOptions& options)
     settings.printer = options.printer;
     if (!spool::ParsePrintLanguage(options.language, &settings.language))
         Fail(kCommand, "unknown language " + options.language, kExitUsage);
-    if (!options.paper.empty() &&
-        !render::ParsePaper(options.paper, &settings.page.paperWidthMm,
-                            &settings.page.paperHeightMm))
+    if (!options.paper.empty() && !render::ParsePaper(options.paper, &settings.page.paperWidthMm,
+                                                      &settings.page.paperHeightMm))
         Fail(kCommand, "unknown paper " + options.paper, kExitUsage);
     settings.page.landscape = options.landscape;
-    settings.report = [](const std::string& line)
-    { std::cerr << "genplot spool: " << line << std::endl; };
+    settings.report = [](const std::string& line) {
+        std::cerr << "genplot spool: " << line << std::endl;
+    };
 
     spool::Spooler spooler(settings);
     std::string error;
