@@ -1,9 +1,11 @@
 // `genplot render` run as a user runs it, on plot files spelled out byte by byte from the
-// layout. Every picture it makes must be accepted by a real XML parser (xmllint) and drawn
-// without error by a real SVG renderer (rsvg-convert).
+// layout: the command line, the formats, the failures. Every PDF must open in pdfinfo, every
+// SVG parse in xmllint and draw in rsvg-convert. What the pictures show is checked pixel by
+// pixel in tests/render.
 
 #include "support/byte_builder.h"
 #include "support/writer_fixtures.h"
+#include "tools/program_runner.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -22,6 +24,7 @@
 namespace
 {
 
+using genplot::test::LineCount;
 using Bytes = std::vector<std::uint8_t>;
 using Points = std::vector<std::pair<std::int32_t, std::int32_t>>;
 
@@ -187,144 +190,162 @@ class RenderCommandTest : public ::testing::Test
         std::system(("rm -rf '" + dir_ + "'").c_str());
     }
 
-    // Renders `bytes` with `options`; returns the exit status, the SVG in `svg` and stderr in
-    // `err`.
-    int Render(const Bytes& bytes, const std::string& options = "")
+    std::string Input(const Bytes& bytes)
     {
         const std::string input = dir_ + "/plot.gpf";
         std::ofstream(input, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()),
                    static_cast<std::streamsize>(bytes.size()));
+        return input;
+    }
+
+    // Renders `bytes` to `name` in the test folder with `options`; returns the exit status,
+    // the picture in `picture` and stderr in `err`.
+    int Render(const Bytes& bytes, const std::string& name, const std::string& options = "")
+    {
+        const std::string input = Input(bytes);
+        output_ = name == "-" ? "-" : dir_ + "/" + name;
+        const std::string into = name == "-" ? " >'" + dir_ + "/stdout'" : "";
         const std::string command = std::string("'") + GENPLOT_EXE + "' render '" + input +
-                                    "' -o '" + Output() + "' " + options + " 2>'" + dir_ +
+                                    "' -o '" + output_ + "' " + options + into + " 2>'" + dir_ +
                                     "/stderr'";
-        std::remove(Output().c_str());
+        if (name != "-")
+        {
+            std::remove(output_.c_str());
+        }
         const int status = Exit(std::system(command.c_str()));
-        svg = Slurp(Output());
+        picture = Slurp(name == "-" ? dir_ + "/stdout" : output_);
         err = Slurp(dir_ + "/stderr");
         return status;
     }
 
-    std::string Output() const
+    // The PDF opens in pdfinfo; returns its page count (0 when it does not open).
+    int PdfPages()
     {
-        return dir_ + "/out.svg";
+        if (!HaveTool("pdfinfo"))
+        {
+            ADD_FAILURE() << "pdfinfo (poppler-utils) is not installed";
+            return 0;
+        }
+        const std::string info = dir_ + "/info";
+        if (Exit(std::system(("pdfinfo '" + output_ + "' >'" + info + "' 2>&1").c_str())) != 0)
+        {
+            return 0;
+        }
+        const std::string text = Slurp(info);
+        const std::size_t at = text.find("Pages:");
+        return at == std::string::npos ? 0 : std::atoi(text.c_str() + at + 6);
     }
 
-    // The picture must parse as XML and render.
-    void ExpectWellFormedAndRenderable()
+    void ExpectSvgParsesAndDraws()
     {
-        if (!HaveTool("xmllint") || !HaveTool("rsvg-convert"))
-        {
-            GTEST_SKIP() << "xmllint or rsvg-convert is not installed";
-        }
-        EXPECT_EQ(Exit(std::system(("xmllint --noout '" + Output() + "'").c_str())), 0) << svg;
-        const std::string png = dir_ + "/out.png";
-        EXPECT_EQ(Exit(std::system(("rsvg-convert '" + Output() + "' -o '" + png + "'").c_str())),
-                  0)
-            << svg;
-        EXPECT_GT(Slurp(png).size(), 0u);
-    }
-
-    std::size_t Count(const std::string& needle) const
-    {
-        std::size_t count = 0;
-        for (std::size_t at = svg.find(needle); at != std::string::npos;
-             at = svg.find(needle, at + 1))
-        {
-            ++count;
-        }
-        return count;
+        ASSERT_TRUE(HaveTool("xmllint") && HaveTool("rsvg-convert"))
+            << "xmllint or rsvg-convert is not installed";
+        EXPECT_EQ(Exit(std::system(("xmllint --noout '" + output_ + "'").c_str())), 0);
+        const std::string png = dir_ + "/svg.png";
+        EXPECT_EQ(Exit(std::system(("rsvg-convert '" + output_ + "' -o '" + png + "'").c_str())),
+                  0);
+        EXPECT_EQ(Slurp(png).compare(0, 4, "\x89PNG"), 0);
     }
 
     std::string dir_;
-    std::string svg;
+    std::string output_;
+    std::string picture;
     std::string err;
 };
 
 } // namespace
 
-TEST_F(RenderCommandTest, DrawsOutlinesAndLinesWithYPointingUp)
+TEST_F(RenderCommandTest, FormatComesFromTheExtensionOrFormatOption)
 {
-    ASSERT_EQ(Render(Plot({Square({{0x0301, 0, {{10, 20}, {30, 40}}}})}, {})), 0) << err;
-    ExpectWellFormedAndRenderable();
-    EXPECT_EQ(Count("<path class=\"outline\""), 1u);
-    EXPECT_EQ(Count("<path class=\"line\""), 1u);
-    EXPECT_NE(svg.find("d=\"M0 0L100 0L100 -100L0 -100L0 0\""), std::string::npos) << svg;
-    EXPECT_NE(svg.find("d=\"M10 -20L30 -40\""), std::string::npos) << svg;
-    // The extents (0,0)-(100,100) with a 5 % margin; the page's top is the plot's top.
-    EXPECT_NE(svg.find("viewBox=\"-5 -105 110 110\""), std::string::npos) << svg;
-    EXPECT_NE(svg.find("width=\"1000\" height=\"1000\""), std::string::npos) << svg;
+    const Bytes bytes = Plot({Square({{0x0301, 0, {{10, 20}, {30, 40}}}})}, {Label{"AB", 10, 20}});
+    ASSERT_EQ(Render(bytes, "out.pdf"), 0) << err;
+    EXPECT_EQ(picture.compare(0, 5, "%PDF-"), 0);
+    EXPECT_EQ(PdfPages(), 1);
+    ASSERT_EQ(Render(bytes, "out.PNG"), 0) << err;
+    EXPECT_EQ(picture.compare(0, 8, "\x89PNG\r\n\x1a\n"), 0);
+    ASSERT_EQ(Render(bytes, "out.svg"), 0) << err;
+    EXPECT_NE(picture.find("<svg"), std::string::npos);
+    ExpectSvgParsesAndDraws();
+    // --format wins over the extension.
+    ASSERT_EQ(Render(bytes, "picture.svg", "--format pdf"), 0) << err;
+    EXPECT_EQ(picture.compare(0, 5, "%PDF-"), 0);
+    EXPECT_TRUE(err.empty()) << err;
 }
 
-TEST_F(RenderCommandTest, BrokenLineTypesAreDashedAndPensDiffer)
+TEST_F(RenderCommandTest, DashWritesToStandardOutput)
 {
-    // Outline on the first pen, solid; a broken line; then a new pen, solid again.
-    const Bytes bytes = Plot({Square({{0x0410, 2},
-                                      {0x0301, 0, {{10, 10}, {90, 10}}},
-                                      {0x0400},
-                                      {0x0410, 1},
-                                      {0x0301, 0, {{10, 50}, {90, 50}}},
-                                      {0x0401},
-                                      {0x0301, 0, {{10, 90}, {90, 90}}}})},
-                             {});
-    ASSERT_EQ(Render(bytes), 0) << err;
-    ExpectWellFormedAndRenderable();
-    struct Path
+    const Bytes bytes = Plot({Square()}, {});
+    ASSERT_EQ(Render(bytes, "-", "--format png"), 0) << err;
+    EXPECT_EQ(picture.compare(0, 4, "\x89PNG"), 0);
+    EXPECT_NE(Exit(std::system(("test -e '" + dir_ + "/-'").c_str())), 0) << "no file named -";
+    // Standard output has no extension to go by.
+    EXPECT_EQ(Render(bytes, "-"), 64);
+    EXPECT_EQ(err.rfind("genplot render: ", 0), 0u) << err;
+}
+
+TEST_F(RenderCommandTest, WrongCommandLinesExit64AndNameTheProblem)
+{
+    const Bytes bytes = Plot({Square()}, {});
+    const struct
     {
-        std::string stroke;
-        bool dashed;
+        const char* name;
+        const char* options;
+        const char* says;
+    } cases[] = {
+        {"out.txt", "", "does not end in .pdf, .png or .svg"},
+        {"out.pdf", "--format tiff", "--format takes pdf, png or svg"},
+        {"out.pdf", "--paper A7", "--paper takes"},
+        {"out.pdf", "--paper 10x10", "--paper takes"},
+        {"out.pdf", "--paper A4 --tile", "--tile"},
+        {"out.png", "--paper A4 --scale --tile", "only PDF"},
+        {"out.pdf", "--landscape", "--landscape turns a paper"},
+        {"out.pdf", "--fit --scale", "excludes"},
+        {"out.png", "--dpi 0", "dpi"},
     };
-    std::vector<Path> paths;
-    for (std::size_t at = svg.find("<path "); at != std::string::npos;
-         at = svg.find("<path ", at + 1))
+    for (const auto& c : cases)
     {
-        const std::string element = svg.substr(at, svg.find("/>", at) - at);
-        const std::size_t stroke = element.find(" stroke=\"") + 9;
-        paths.push_back(
-            {element.substr(stroke, 7), element.find("stroke-dasharray") != std::string::npos});
+        EXPECT_EQ(Render(bytes, c.name, c.options), 64) << c.options << ": " << err;
+        EXPECT_NE(err.find(c.says), std::string::npos) << c.options << ": " << err;
+        EXPECT_TRUE(picture.empty()) << c.options;
     }
-    ASSERT_EQ(paths.size(), 4u) << svg;
-    EXPECT_FALSE(paths[0].dashed); // outline, solid
-    EXPECT_TRUE(paths[1].dashed);  // code 2: dashed
-    EXPECT_FALSE(paths[2].dashed); // back to code 1
-    EXPECT_FALSE(paths[3].dashed);
-    EXPECT_EQ(paths[0].stroke, paths[1].stroke); // same pen
-    EXPECT_NE(paths[1].stroke, paths[2].stroke); // the pen changed
-    EXPECT_NE(paths[2].stroke, paths[3].stroke); // and again, to pen mode 0x0401
-    EXPECT_EQ(paths[0].stroke[0], '#');
 }
 
-TEST_F(RenderCommandTest, LabelsArePlacedAndTurnedByJustificationAndDirection)
+TEST_F(RenderCommandTest, PaperFitScaleAndTiles)
 {
-    Label left{"AB", 10, 20};
-    Label middle{"MID", 30, 40, 0, 10000, 20, 2};
-    Label centred{"CENTRE\r\nX", 50, 60, -10000, 0, 10, 5};
-    ASSERT_EQ(Render(Plot({}, {left, middle, centred})), 0) << err;
-    ExpectWellFormedAndRenderable();
-    // Justification 1: the anchor at the foot of the first line, the line starting there.
-    EXPECT_NE(svg.find("<text transform=\"translate(10 -20)\" font-size=\"10\" "
-                       "xml:space=\"preserve\"><tspan x=\"0\" y=\"0\""),
-              std::string::npos)
-        << svg;
-    // Justification 2, a quarter turn counter-clockwise: baseline half a height below.
-    EXPECT_NE(svg.find("<text transform=\"translate(30 -40) rotate(-90)\" font-size=\"20\" "
-                       "xml:space=\"preserve\"><tspan x=\"0\" y=\"10\""),
-              std::string::npos)
-        << svg;
-    // Justification 5, turned half way round: the block centred on the longest line (6
-    // characters of 10 units), each line centred on its own span from the block's left edge;
-    // the second line 1.5 heights below.
-    EXPECT_NE(svg.find("<text transform=\"translate(50 -60) rotate(-180)\" font-size=\"10\" "
-                       "xml:space=\"preserve\"><tspan x=\"0\" y=\"5\" text-anchor=\"middle\""),
-              std::string::npos)
-        << svg;
-    EXPECT_NE(svg.find("<tspan x=\"-25\" y=\"20\" text-anchor=\"middle\""), std::string::npos)
-        << svg;
-    EXPECT_NE(svg.find(">CENTRE</tspan>"), std::string::npos) << svg;
-    EXPECT_NE(svg.find(">X</tspan>"), std::string::npos) << svg;
+    // The plot spans 110 x 120 units (the label's extent reaches past the square); at 1 mm a
+    // unit it fits A4 at true scale but not the 90 x 120 mm printable area of 110 x 140 mm
+    // paper, where --tile spreads it over two pages side by side (landscape: one above the
+    // other).
+    const Bytes bytes = Plot({Square({{0x0301, 0, {{10, 20}, {30, 40}}}})}, {Label{"AB", 10, 20}});
+    ASSERT_EQ(Render(bytes, "a4.pdf", "--paper a4 --scale --unit-mm 1"), 0) << err;
+    EXPECT_EQ(PdfPages(), 1);
+    EXPECT_EQ(Render(bytes, "small.pdf", "--paper 110x140mm --scale --unit-mm 1"), 4);
+    EXPECT_NE(err.find("does not fit"), std::string::npos) << err;
+    EXPECT_NE(err.find("--tile"), std::string::npos) << err;
+    EXPECT_TRUE(picture.empty());
+    ASSERT_EQ(Render(bytes, "tiles.pdf", "--paper 110x140mm --scale --unit-mm 1 --tile"), 0) << err;
+    EXPECT_EQ(PdfPages(), 2);
+    ASSERT_EQ(Render(bytes, "wide.pdf", "--paper 110x140mm --landscape --scale --unit-mm 1 --tile"),
+              0)
+        << err;
+    EXPECT_EQ(PdfPages(), 2);
+    ASSERT_EQ(Render(bytes, "fit.pdf", "--paper 110x140mm"), 0) << err;
+    EXPECT_EQ(PdfPages(), 1);
+    ASSERT_EQ(Render(bytes, "fit.png", "--paper A4 --dpi 50"), 0) << err;
+    // A4 at 50 dpi: 413.4 x 584.6 points, rounded up.
+    ASSERT_GT(picture.size(), 24u);
+    const auto be32 = [&](std::size_t at) {
+        return (static_cast<unsigned char>(picture[at]) << 24) |
+               (static_cast<unsigned char>(picture[at + 1]) << 16) |
+               (static_cast<unsigned char>(picture[at + 2]) << 8) |
+               static_cast<unsigned char>(picture[at + 3]);
+    };
+    EXPECT_EQ(be32(16), 414u);
+    EXPECT_EQ(be32(20), 585u);
 }
 
-TEST_F(RenderCommandTest, AnyLabelBytesGiveWellFormedXml)
+TEST_F(RenderCommandTest, AnyLabelBytesDraw)
 {
     // Every byte the writer can leave in a text (it removes NUL, 0x03, 0x0E and 0x0F), split
     // over several labels so that "\r" line breaks do not swallow the rest.
@@ -344,28 +365,29 @@ TEST_F(RenderCommandTest, AnyLabelBytesGiveWellFormedXml)
         }
     }
     labels.push_back(Label{text, 0, 80});
-    // Markup characters, a valid UTF-8 sequence, a truncated one and a lone continuation byte.
     labels.push_back(Label{"<a href=\"x\">&amp;'</a>", 0, 90});
     labels.push_back(Label{"caf\xC3\xA9 \xE2\x82 \x80 ]]>", 0, 95});
-    ASSERT_EQ(Render(Plot({}, labels)), 0) << err;
-    ExpectWellFormedAndRenderable();
-    EXPECT_NE(svg.find("&lt;a href=&quot;x&quot;&gt;&amp;amp;&apos;&lt;/a&gt;"), std::string::npos)
-        << svg;
-    EXPECT_NE(svg.find("caf&#xE9; &#xE2;&#xFFFD; &#xFFFD; ]]&gt;"), std::string::npos) << svg;
-    EXPECT_NE(svg.find("&#x2401;"), std::string::npos) << svg; // 0x01 as its control picture
-    for (char c : svg)
-    {
-        ASSERT_LT(static_cast<unsigned char>(c), 0x80u) << "the picture is plain ASCII";
-    }
+    const Bytes bytes = Plot({}, labels);
+    ASSERT_EQ(Render(bytes, "labels.svg"), 0) << err;
+    ExpectSvgParsesAndDraws();
+    ASSERT_EQ(Render(bytes, "labels.pdf"), 0) << err;
+    EXPECT_EQ(PdfPages(), 1);
+    ASSERT_EQ(Render(bytes, "labels.png"), 0) << err;
 }
 
 TEST_F(RenderCommandTest, DamagedAndCancelledFilesAreNotDrawn)
 {
     Bytes damaged = Plot({Square()}, {});
     damaged.resize(damaged.size() - 10);
-    EXPECT_EQ(Render(damaged), 1);
-    EXPECT_EQ(err.rfind("185: ", 0), 0u) << err; // the outline polyline runs past the end
-    EXPECT_TRUE(svg.empty());
+    EXPECT_EQ(Render(damaged, "out.pdf"), 1);
+    // One line naming the command, the file and the offset of the problem.
+    EXPECT_EQ(err.rfind("genplot render: " + dir_ + "/plot.gpf: 185: ", 0), 0u) << err;
+    EXPECT_EQ(LineCount(err), 1) << err;
+    EXPECT_TRUE(picture.empty());
+
+    const Bytes notPlot = {'I', 'N', ';', 'P', 'D', ';'};
+    EXPECT_EQ(Render(notPlot, "out.pdf"), 1);
+    EXPECT_NE(err.find("genplot convert"), std::string::npos) << err;
 
     // The first-written header (section offsets -1), piece 1 stopped after one line.
     Bytes cancelled = Plot({Square(), Square({{0x0301, 0, {{1, 1}, {2, 2}}}})}, {});
@@ -378,31 +400,39 @@ TEST_F(RenderCommandTest, DamagedAndCancelledFilesAreNotDrawn)
     {
         cancelled[at] = 0xFF; // piece 1's recordOffset -1
     }
-    EXPECT_EQ(Render(cancelled), 2) << err;
+    EXPECT_EQ(Render(cancelled, "out.pdf"), 2) << err;
     EXPECT_NE(err.find("cancelled"), std::string::npos) << err;
-    EXPECT_TRUE(svg.empty());
+    EXPECT_EQ(LineCount(err), 1) << err;
+    EXPECT_TRUE(picture.empty());
+    ASSERT_EQ(Render(cancelled, "out.pdf", "--allow-cancelled"), 0) << err;
+    EXPECT_EQ(PdfPages(), 1);
 
-    ASSERT_EQ(Render(cancelled, "--allow-cancelled"), 0) << err;
-    ExpectWellFormedAndRenderable();
-    EXPECT_EQ(Count("<path class=\"outline\""), 2u);
+    EXPECT_EQ(Render(Bytes{}, "none.pdf", "--format pdf"), 1);
+    std::remove((dir_ + "/plot.gpf").c_str());
+    const std::string command = std::string("'") + GENPLOT_EXE + "' render '" + dir_ +
+                                "/missing.gpf' -o '" + dir_ + "/out.pdf' 2>/dev/null";
+    EXPECT_EQ(Exit(std::system(command.c_str())), 3);
 }
 
 TEST_F(RenderCommandTest, FailedWriteLeavesNoFile)
 {
-    const std::string input = dir_ + "/plot.gpf";
-    const Bytes bytes = Plot({Square()}, {});
-    std::ofstream(input, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
+    const std::string input = Input(Plot({Square()}, {}));
     const std::string command = std::string("'") + GENPLOT_EXE + "' render '" + input + "' -o '" +
-                                dir_ + "/missing/out.svg' 2>/dev/null";
+                                dir_ + "/missing/out.pdf' 2>/dev/null";
     EXPECT_EQ(Exit(std::system(command.c_str())), 4);
     EXPECT_NE(Exit(std::system(("test -e '" + dir_ + "/missing'").c_str())), 0);
+    if (Exit(std::system("test -w /dev/full")) == 0)
+    {
+        const std::string full = std::string("'") + GENPLOT_EXE + "' render '" + input +
+                                 "' -o - --format pdf >/dev/full 2>'" + dir_ + "/stderr'";
+        EXPECT_EQ(Exit(std::system(full.c_str())), 4);
+        EXPECT_NE(Slurp(dir_ + "/stderr").find("failed"), std::string::npos);
+    }
 }
 
 TEST_F(RenderCommandTest, LongLinesAndExtremeCoordinatesRender)
 {
-    // A split outline: a full 6553-point record and its follow-on record are both outline.
+    // A split outline: a full 6553-point record and its follow-on record.
     Points longOutline;
     for (std::int32_t i = 0; i < 6553; ++i)
     {
@@ -416,12 +446,14 @@ TEST_F(RenderCommandTest, LongLinesAndExtremeCoordinatesRender)
                                {0x0301, 0, rest},
                                {0x0301, 0, far},
                                {0x0301, 0, {{7, 7}}}}},
-                             {});
-    ASSERT_EQ(Render(bytes, "--size 400 --boxes"), 0) << err;
-    ExpectWellFormedAndRenderable();
-    EXPECT_EQ(Count("<path class=\"outline\""), 2u);
-    EXPECT_EQ(Count("<path class=\"line\""), 2u);
-    EXPECT_NE(svg.find("M-2147483648 2147483648L2147483647 -2147483647"), std::string::npos);
-    EXPECT_NE(svg.find("d=\"M7 -7L7 -7\""), std::string::npos); // a lone point as a dot
-    EXPECT_NE(svg.find("width=\"400\""), std::string::npos);
+                             {Label{"far", 2147483000, -2147483000, 10000, 0, 1000000, 5}});
+    for (const char* name : {"far.pdf", "far.png", "far.svg"})
+    {
+        ASSERT_EQ(Render(bytes, name, "--size 400 --boxes"), 0) << name << ": " << err;
+        EXPECT_FALSE(picture.empty()) << name;
+    }
+    ExpectSvgParsesAndDraws();
+    // At true scale the plot is kilometres wide: no PDF page holds that.
+    EXPECT_EQ(Render(bytes, "huge.pdf", "--scale"), 4);
+    EXPECT_NE(err.find("larger than PDF allows"), std::string::npos) << err;
 }

@@ -18,6 +18,7 @@ void AddQueueCommand(CLI::App& app);
 void AddDumpCommand(CLI::App& app);
 void AddVerifyCommand(CLI::App& app);
 void AddRenderCommand(CLI::App& app);
+void AddExportCommand(CLI::App& app);
 #if defined(GENPLOT_WITH_SPOOL)
 void AddSpoolCommand(CLI::App& app);
 #endif

@@ -28,6 +28,7 @@ int main(int argc, char** argv)
     tool::AddDumpCommand(app);
     tool::AddVerifyCommand(app);
     tool::AddRenderCommand(app);
+    tool::AddExportCommand(app);
 #if defined(GENPLOT_WITH_SPOOL)
     tool::AddSpoolCommand(app);
 #endif

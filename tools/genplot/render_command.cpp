@@ -1,31 +1,37 @@
+#include "render/render.h"
+
 #include "genplot/plot_file_reader.h"
 #include "tools/genplot/command_support.h"
 #include "tools/genplot/commands.h"
 #include "tools/genplot/output_file.h"
-#include "tools/genplot/svg_writer.h"
 
 #include <CLI/CLI.hpp>
-#include <cerrno>
 #include <cstdio>
 #include <iostream>
 #include <memory>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 
-// genplot render FILE -o OUT.svg: draws a plot file as SVG. The picture goes through an
-// AtomicOutputFile, so a failure never leaves a half picture under the name the user gave.
+// genplot render FILE -o OUT.pdf|OUT.png|OUT.svg: draws a plot file. A file goes through an
+// AtomicOutputFile, so a failure never leaves a half picture under the name the user gave;
+// "-" writes to standard output.
 
 namespace genplot::tool
 {
 namespace
 {
 
-struct RenderOptions
+constexpr const char* kCommand = "render";
+
+struct RenderCommandOptions
 {
     std::string input;
     std::string output;
-    SvgOptions svg;
+    std::string format;
+    std::string paper;
+    bool scale = false;
+    bool fit = false;
+    render::RenderOptions render;
     bool allowCancelled = false;
 };
 
@@ -35,43 +41,99 @@ constexpr int kExitCancelled = 2;
 constexpr int kExitUnreadable = 3;
 constexpr int kExitOutputFailed = 4;
 
-void RunRender(const RenderOptions& options)
+[[noreturn]] void FailAbout(const std::string& file, const std::string& problem, int exitCode)
 {
-    const PlotFile plot = LoadPlotFile(options.input);
+    Fail(kCommand, file + ": " + problem, exitCode);
+}
+
+// The command line alone decides these, before the plot is read.
+render::Format CheckCommandLine(RenderCommandOptions& options)
+{
+    render::Format format = render::Format::Pdf;
+    if (!options.format.empty())
+    {
+        const std::string name = "x." + options.format;
+        if (!render::FormatFromFileName(name, &format))
+            Fail(kCommand, "--format takes pdf, png or svg, not \"" + options.format + "\"",
+                 kExitUsage);
+    }
+    else if (options.output == "-")
+    {
+        Fail(kCommand, "writing to standard output needs --format pdf|png|svg", kExitUsage);
+    }
+    else if (!render::FormatFromFileName(options.output, &format))
+    {
+        Fail(kCommand,
+             options.output + ": the name does not end in .pdf, .png or .svg; say --format",
+             kExitUsage);
+    }
+    if (!options.paper.empty() && !render::ParsePaper(options.paper, &options.render.paperWidthMm,
+                                                      &options.render.paperHeightMm))
+        Fail(kCommand,
+             "--paper takes A0 to A4, letter, ledger or WIDTHxHEIGHTmm, not \"" + options.paper +
+                 "\"",
+             kExitUsage);
+    options.render.trueScale = options.scale;
+    if (options.render.tile)
+    {
+        if (!options.scale || options.paper.empty())
+            Fail(kCommand, "--tile prints a true-scale plot on paper: it needs --scale and --paper",
+                 kExitUsage);
+        if (format != render::Format::Pdf)
+            Fail(kCommand, "--tile makes several pages, which only PDF holds", kExitUsage);
+    }
+    if (options.render.landscape && options.paper.empty())
+        Fail(kCommand, "--landscape turns a paper: it needs --paper", kExitUsage);
+    return format;
+}
+
+PlotFile LoadChecked(const RenderCommandOptions& options)
+{
+    PlotFile plot = LoadPlotFile(options.input);
     switch (plot.status)
     {
     case PlotFileStatus::Valid:
         break;
     case PlotFileStatus::Unreadable:
-        Fail("render", plot.problem, kExitUnreadable);
-    case PlotFileStatus::Invalid:
-        std::cerr << plot.problemOffset << ": " << plot.problem << '\n';
-        throw CLI::RuntimeError(kExitInvalid);
+        FailAbout(options.input, plot.problem, kExitUnreadable);
+    case PlotFileStatus::Invalid: {
+        std::string problem = std::to_string(plot.problemOffset) + ": " + plot.problem;
+        if (!plot.hasHeader)
+            problem += " (an HP-GL file is turned into a plot file by genplot convert)";
+        FailAbout(options.input, problem, kExitInvalid);
+    }
     case PlotFileStatus::Cancelled:
-        std::cerr << plot.problemOffset << ": " << plot.problem << '\n';
         if (!options.allowCancelled)
-        {
-            std::cerr << "not rendered; --allow-cancelled draws what was written\n";
-            throw CLI::RuntimeError(kExitCancelled);
-        }
+            FailAbout(options.input,
+                      std::to_string(plot.problemOffset) + ": " + plot.problem +
+                          "; not rendered (--allow-cancelled draws what was written)",
+                      kExitCancelled);
         break;
     }
+    return plot;
+}
 
-    std::ostringstream svg;
-    WritePlotSvg(plot, options.svg, svg);
-    const std::string text = svg.str();
+void RunRender(RenderCommandOptions& options)
+{
+    const render::Format format = CheckCommandLine(options);
+    const PlotFile plot = LoadChecked(options);
+    std::string error;
+    if (options.output == "-")
+    {
+        if (!render::RenderPlot(plot, options.render, format, stdout, &error))
+            FailAbout(options.input, error, kExitOutputFailed);
+        return;
+    }
     try
     {
         AtomicOutputFile out(options.output);
-        if (std::fwrite(text.data(), 1, text.size(), out.Stream()) != text.size())
-        {
-            throw std::runtime_error("writing " + options.output + " failed: " + ErrorText(errno));
-        }
+        if (!render::RenderPlot(plot, options.render, format, out.Stream(), &error))
+            FailAbout(options.input, error, kExitOutputFailed);
         out.Commit();
     }
-    catch (const std::runtime_error& error)
+    catch (const std::runtime_error& failure)
     {
-        Fail("render", error.what(), kExitOutputFailed);
+        FailAbout(options.output, failure.what(), kExitOutputFailed);
     }
 }
 
@@ -79,19 +141,46 @@ void RunRender(const RenderOptions& options)
 
 void AddRenderCommand(CLI::App& app)
 {
-    auto options = std::make_shared<RenderOptions>();
-    CLI::App* command = app.add_subcommand("render", "Draw a plot file as an SVG picture");
-    command->footer("Pieces are drawn with their outlines and lines, each pen of a piece in its "
-                    "own colour, broken line types dashed; labels are placed and turned as "
-                    "their extents say; y points up.\nExit status: 0 drawn, 1 not a sound plot "
-                    "file, 2 cancelled file (see --allow-cancelled), 3 cannot read FILE, 4 "
-                    "cannot write the picture.\n");
+    auto options = std::make_shared<RenderCommandOptions>();
+    CLI::App* command =
+        app.add_subcommand("render", "Draw a plot file as a PDF, PNG or SVG picture");
+    command->footer(
+        "Pieces are drawn with their outlines and lines, each pen change of a piece in its own "
+        "colour, broken line types dashed, thickening strokes as drawn; labels are set in "
+        "DejaVu Sans Mono, placed, turned and stretched to the extents --boxes shows.\n"
+        "Without --paper the page is the plot's own box with a margin, large enough that the "
+        "smallest label is readable (or --size pixels at 96 per inch, --dpi for PNG); with "
+        "--paper the plot is fitted to the paper, or drawn at true scale with --scale (one "
+        "plot unit is --unit-mm, 0.025 mm as HP-GL has it), on several PDF pages with crop "
+        "marks when --tile is given and the plot is larger than the paper.\n"
+        "Exit status: 0 drawn, 1 not a sound plot file, 2 cancelled file (see "
+        "--allow-cancelled), 3 cannot read FILE, 4 cannot write or draw the picture, 64 wrong "
+        "command line.\n");
     command->add_option("FILE", options->input, "Plot file to draw")->required();
-    command->add_option("-o,--output", options->output, "SVG file to write")->required();
-    command->add_option("--size", options->svg.size, "Pixel size of the picture's longer side")
-        ->check(CLI::Range(1, 100000))
+    command->add_option("-o,--output", options->output, "Picture to write; - for standard output")
+        ->required();
+    command->add_option("--format", options->format,
+                        "pdf, png or svg; the default comes from the output's extension");
+    command->add_option("--paper", options->paper, "A0 to A4, letter, ledger or WIDTHxHEIGHTmm");
+    command->add_flag("--landscape", options->render.landscape, "Turn the paper to landscape");
+    CLI::Option* fit = command->add_flag(
+        "--fit", options->fit, "Fit the plot's extents to the page with a margin (the default)");
+    command->add_flag("--scale", options->scale, "Draw at true scale (see --unit-mm)")
+        ->excludes(fit);
+    command->add_option("--unit-mm", options->render.unitMm, "Length of one plot unit in mm")
+        ->check(CLI::PositiveNumber)
         ->capture_default_str();
-    command->add_flag("--boxes", options->svg.boxes,
+    command->add_option("--dpi", options->render.dpi, "PNG pixels per inch")
+        ->check(CLI::Range(1.0, 10000.0))
+        ->capture_default_str();
+    command
+        ->add_option("--size", options->render.sizePixels,
+                     "Without --paper: the page's longer side in pixels")
+        ->check(CLI::Range(1, 32767));
+    command->add_flag("--tile", options->render.tile,
+                      "At true scale, print a plot larger than the paper on several pages");
+    command->add_flag("--mono", options->render.mono, "Draw everything in black");
+    command->add_flag("--boxes", options->render.boxes,
                       "Also draw piece boxes and label extents as dotted rectangles");
     command->add_flag("--allow-cancelled", options->allowCancelled,
                       "Draw what a cancelled file holds instead of refusing it");

@@ -1,18 +1,13 @@
-#include "tools/genplot/svg_writer.h"
-
-#include <cstdio>
+#include "render/plot_drawing_internal.h"
 
 // Label texts are 8-bit bytes from the host, with no encoding of their own: a drawing made on
-// one machine may carry Latin-1, another UTF-8, and a damaged file anything at all. XML 1.0
-// cannot carry most control characters even as references, so every byte is mapped to a
-// character XML allows before it is written.
+// one machine may carry Latin-1, another UTF-8, and a damaged file anything at all. Text
+// drawing takes UTF-8 only, so every byte is mapped to a character first.
 
-namespace genplot::tool
+namespace genplot::detail
 {
 namespace
 {
-
-constexpr char32_t kReplacement = 0xFFFD;
 
 // Length of the valid UTF-8 sequence at `at` (0 when there is none) and its code point.
 std::size_t DecodeUtf8(std::string_view bytes, std::size_t at, char32_t& codePoint)
@@ -63,14 +58,13 @@ std::size_t DecodeUtf8(std::string_view bytes, std::size_t at, char32_t& codePoi
     return length;
 }
 
-// The character to show for a code point: XML 1.0 allows neither C0 controls (except tab,
-// line feed, carriage return, which would be lost as white space anyway) nor U+FFFE/U+FFFF;
-// C1 controls are allowed but no font shows them.
+// The character to show: C0 controls and DEL as their control pictures, C1 controls (which no
+// font shows) and the non-characters as the replacement character.
 char32_t Printable(char32_t c)
 {
     if (c < 0x20)
     {
-        return 0x2400 + c; // control pictures: NUL is U+2400, CR U+240D
+        return 0x2400 + c;
     }
     if (c == 0x7F)
     {
@@ -78,46 +72,40 @@ char32_t Printable(char32_t c)
     }
     if ((c >= 0x80 && c <= 0x9F) || c == 0xFFFE || c == 0xFFFF)
     {
-        return kReplacement;
+        return 0xFFFD;
     }
     return c;
 }
 
-void Append(std::string& out, char32_t c)
+void AppendUtf8(std::string& out, char32_t c)
 {
-    switch (c)
-    {
-    case '&':
-        out += "&amp;";
-        return;
-    case '<':
-        out += "&lt;";
-        return;
-    case '>':
-        out += "&gt;";
-        return;
-    case '"':
-        out += "&quot;";
-        return;
-    case '\'':
-        out += "&apos;";
-        return;
-    default:
-        break;
-    }
     if (c < 0x80)
     {
         out += static_cast<char>(c);
-        return;
     }
-    char reference[16];
-    std::snprintf(reference, sizeof reference, "&#x%X;", static_cast<unsigned>(c));
-    out += reference;
+    else if (c < 0x800)
+    {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+    else if (c < 0x10000)
+    {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+    else
+    {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
 }
 
 } // namespace
 
-std::string EscapeXmlText(std::string_view bytes)
+std::string LabelTextToUtf8(std::string_view bytes)
 {
     std::string out;
     out.reserve(bytes.size());
@@ -136,33 +124,10 @@ std::string EscapeXmlText(std::string_view bytes)
                 length = sequence;
             }
         }
-        Append(out, Printable(c));
+        AppendUtf8(out, Printable(c));
         at += length;
     }
     return out;
 }
 
-std::vector<std::string_view> SplitLabelLines(std::string_view text)
-{
-    std::vector<std::string_view> lines;
-    if (text.empty())
-    {
-        return lines;
-    }
-    std::size_t start = 0;
-    for (;;)
-    {
-        const std::size_t cr = text.find('\r', start);
-        if (cr == std::string_view::npos)
-        {
-            lines.push_back(text.substr(start));
-            return lines;
-        }
-        lines.push_back(text.substr(start, cr - start));
-        // The byte after "\r" is skipped whatever it is; a "\r" at the very end still opens
-        // one empty last line.
-        start = cr + 2 <= text.size() ? cr + 2 : text.size();
-    }
-}
-
-} // namespace genplot::tool
+} // namespace genplot::detail

@@ -1,0 +1,113 @@
+#include "render/hpgl_export.h"
+
+#include "genplot/plot_file_reader.h"
+#include "tools/genplot/command_support.h"
+#include "tools/genplot/commands.h"
+#include "tools/genplot/output_file.h"
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+// genplot export FILE -o OUT.plt [--hpgl1]: writes a plot file as a plotter program. A file
+// goes through an AtomicOutputFile, so a failure never leaves half a program under the name
+// the user gave; "-" writes to standard output.
+
+namespace genplot::tool
+{
+namespace
+{
+
+constexpr const char* kCommand = "export";
+
+struct ExportOptions
+{
+    std::string input;
+    std::string output;
+    bool hpgl1 = false;
+    bool allowCancelled = false;
+};
+
+// Exit codes shared with render, dump and verify.
+constexpr int kExitInvalid = 1;
+constexpr int kExitCancelled = 2;
+constexpr int kExitUnreadable = 3;
+constexpr int kExitOutputFailed = 4;
+
+[[noreturn]] void FailAbout(const std::string& file, const std::string& problem, int exitCode)
+{
+    Fail(kCommand, file + ": " + problem, exitCode);
+}
+
+void RunExport(const ExportOptions& options)
+{
+    const PlotFile plot = LoadPlotFile(options.input);
+    switch (plot.status)
+    {
+    case PlotFileStatus::Valid:
+        break;
+    case PlotFileStatus::Unreadable:
+        FailAbout(options.input, plot.problem, kExitUnreadable);
+    case PlotFileStatus::Invalid:
+        FailAbout(options.input, std::to_string(plot.problemOffset) + ": " + plot.problem,
+                  kExitInvalid);
+    case PlotFileStatus::Cancelled:
+        if (!options.allowCancelled)
+            FailAbout(options.input,
+                      std::to_string(plot.problemOffset) + ": " + plot.problem +
+                          "; not exported (--allow-cancelled writes what was written)",
+                      kExitCancelled);
+        break;
+    }
+    const render::HpglDialect dialect =
+        options.hpgl1 ? render::HpglDialect::Hpgl1 : render::HpglDialect::Hpgl2;
+    if (options.output == "-")
+    {
+        if (!render::ExportHpgl(plot, stdout, dialect))
+            FailAbout("standard output", "write failed: " + ErrorText(errno), kExitOutputFailed);
+        return;
+    }
+    try
+    {
+        AtomicOutputFile out(options.output);
+        if (!render::ExportHpgl(plot, out.Stream(), dialect))
+            FailAbout(options.output, "write failed: " + ErrorText(errno), kExitOutputFailed);
+        out.Commit();
+    }
+    catch (const std::runtime_error& failure)
+    {
+        FailAbout(options.output, failure.what(), kExitOutputFailed);
+    }
+}
+
+} // namespace
+
+void AddExportCommand(CLI::App& app)
+{
+    auto options = std::make_shared<ExportOptions>();
+    CLI::App* command =
+        app.add_subcommand("export", "Write a plot file as an HP-GL/2 (or HP-GL) plotter file");
+    command->footer(
+        "One plot unit is one plotter unit (0.025 mm); coordinates are kept as the file holds "
+        "them. HP-GL/2 output starts with BP, IN and PS (the extents), draws with PE encoded "
+        "polylines, selects a pen per pen change of a piece (SP1 to SP8) and a line type per "
+        "line-type record (LT solid, LT2 dashed), and places labels with SI, DI and LO. "
+        "--hpgl1 writes plain HP-GL for older plotters: PU/PD lists, labels placed at the left "
+        "end of each baseline.\n"
+        "Exit status: 0 written, 1 not a sound plot file, 2 cancelled file (see "
+        "--allow-cancelled), 3 cannot read FILE, 4 cannot write the output, 64 wrong command "
+        "line.\n");
+    command->add_option("FILE", options->input, "Plot file to export")->required();
+    command
+        ->add_option("-o,--output", options->output, "Plotter file to write; - for standard output")
+        ->required();
+    command->add_flag("--hpgl1", options->hpgl1, "Write plain HP-GL instead of HP-GL/2");
+    command->add_flag("--allow-cancelled", options->allowCancelled,
+                      "Export what a cancelled file holds instead of refusing it");
+    command->callback([options] { RunExport(*options); });
+}
+
+} // namespace genplot::tool
