@@ -24,6 +24,10 @@ TEST_F(SpoolTest, QueuedPlotArrivesAsTheExportersHpgl2)
     EXPECT_EQ(jobs[0].copies, 1);
     EXPECT_EQ(jobs[0].contentType, "application/vnd.cups-raw");
     EXPECT_EQ(jobs[0].bytes, ExpectedHpgl2());
+    // The same bytes as the program's own export of the plot.
+    const ProgramResult exported = RunGenplot({"export", plot_, "-o", "-"});
+    ASSERT_EQ(exported.exitCode, 0) << exported.err;
+    EXPECT_EQ(jobs[0].bytes, exported.out);
     // Handed over: the spooled copy is gone, and the listing says which job prints it.
     EXPECT_TRUE(ListDirectory(sandbox_.queueDirectory()).empty());
     const ProgramResult listed = RunGenplot({"queue", Queue()});
@@ -56,6 +60,19 @@ TEST_F(SpoolTest, QueuedPlotArrivesAsPdf)
     ASSERT_GT(jobs[0].bytes.size(), 100u);
     EXPECT_EQ(jobs[0].bytes.compare(0, 5, "%PDF-"), 0);
     EXPECT_NE(jobs[0].bytes.find("%%EOF", jobs[0].bytes.size() - 16), std::string::npos);
+}
+
+TEST_F(SpoolTest, QueuedPlotArrivesAsPlainHpglForOlderPlotters)
+{
+    Submit("gasket");
+    const ProgramResult spooled = Spool({"--once", "--language", "hpgl"});
+    ASSERT_EQ(spooled.exitCode, 0) << spooled.err;
+    const std::vector<CapturedJob> jobs = cups_.WaitForCaptured(1, 20);
+    ASSERT_EQ(jobs.size(), 1u);
+    const ProgramResult exported = RunGenplot({"export", plot_, "--hpgl1", "-o", "-"});
+    ASSERT_EQ(exported.exitCode, 0) << exported.err;
+    EXPECT_EQ(jobs[0].bytes, exported.out);
+    EXPECT_EQ(jobs[0].contentType, "application/vnd.cups-raw");
 }
 
 TEST_F(SpoolTest, ManySubmittersAtOnceArriveExactlyOnceEach)

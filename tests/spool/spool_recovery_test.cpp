@@ -8,8 +8,10 @@
 #include "spool/spooler.h"
 #include "tests/spool/spool_fixture.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <iostream>
 #include <random>
 #include <thread>
 
@@ -143,32 +145,51 @@ TEST_F(SpoolRecoveryTest, KilledAtRandomMomentsThenRestartedPrintsEachPlotOnce)
     std::vector<std::string> spoolArgs = {"spool", Queue(), "--printer", PrivateCups::Printer(),
                                           "--once"};
 
-    // An undisturbed run sets the span the kills fall in.
+    // Undisturbed runs set the span the kills fall in: from about when a spooler with nothing
+    // to do would be done starting (so few kills land before it reads the queue) to a little
+    // past the end of one with work.
     for (int k = 0; k < kPerTrial; ++k)
         Submit("warm" + std::to_string(k));
-    const auto started = std::chrono::steady_clock::now();
-    ASSERT_EQ(RunGenplot(spoolArgs).exitCode, 0);
-    const auto span = std::chrono::duration_cast<std::chrono::microseconds>(
-                          std::chrono::steady_clock::now() - started)
-                          .count();
+    const auto Timed = [&spoolArgs] {
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(RunGenplot(spoolArgs).exitCode, 0);
+        return std::chrono::duration_cast<std::chrono::microseconds>(
+                   std::chrono::steady_clock::now() - started)
+            .count();
+    };
+    const long long busy = Timed();
+    const long long idle = Timed();
+    std::uniform_int_distribution<long long> delay(idle * 4 / 5,
+                                                   std::max(busy + busy / 10, idle + 1));
 
     int killedEarly = 0;
+    int midHandOver = 0;
     for (int trial = 0; trial < kTrials; ++trial)
     {
         for (int k = 0; k < kPerTrial; ++k)
             Submit("t" + std::to_string(trial) + "p" + std::to_string(k));
         GenplotProcess victim(spoolArgs);
         ASSERT_TRUE(victim.Started());
-        std::this_thread::sleep_for(std::chrono::microseconds(
-            std::uniform_int_distribution<long long>(0, span + span / 5)(random)));
+        std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
         victim.Signal(SIGKILL);
         const ProgramResult killed = victim.Wait();
         killedEarly += killed.signal == SIGKILL ? 1 : 0;
+        {
+            // How many kills caught a hand-over between its first and last journal step.
+            spool::SpoolJournal journal;
+            std::string error;
+            ASSERT_TRUE(journal.Load(spool::JournalPath(Queue()), error)) << error;
+            for (const auto& [number, state] : journal.States())
+                midHandOver += state.stage == spool::SubmissionStage::Starting ||
+                               state.stage == spool::SubmissionStage::JobHeld;
+        }
         const ProgramResult restarted = RunGenplot(spoolArgs);
         ASSERT_EQ(restarted.exitCode, 0) << "trial " << trial << ": " << restarted.err;
     }
     // Most kills must land while the spooler works, or the test proves little.
     EXPECT_GE(killedEarly, kTrials / 2);
+    std::cout << killedEarly << " of " << kTrials << " kills before the spooler ended, "
+              << midHandOver << " in the middle of a hand-over\n";
 
     const std::size_t expected = (kTrials + 1) * kPerTrial;
     const std::vector<CapturedJob> jobs = cups_.WaitForCaptured(expected, 60);
