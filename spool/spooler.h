@@ -27,6 +27,8 @@
 namespace genplot::spool
 {
 
+struct QueueRecord;
+
 /// How the spooler is set up.
 struct SpoolOptions
 {
@@ -104,7 +106,7 @@ class Spooler
         Failed,
     };
 
-    Step Handle(const struct QueueRecord& record);
+    Step Handle(const QueueRecord& record);
     Step Settle(const QueueRecord& record, bool* settled);
     Step HandOver(const QueueRecord& record);
     Step Reject(const QueueRecord& record, const std::string& path, const std::string& reason,

@@ -188,5 +188,26 @@ TEST_F(SpoolTest, DamagedSpooledPlotIsSetAsideAndTheQueueMovesOn)
     EXPECT_EQ(cups_.WaitForCaptured(3, 1).size(), 2u);
 }
 
+TEST(SpoolWithoutSchedulerTest, UnreachableSchedulerKeepsEverythingQueued)
+{
+    DispatchSandbox sandbox;
+    ScopedEnvVar server("CUPS_SERVER", sandbox.Path("no-scheduler.sock").c_str());
+    const std::string plot = sandbox.Path("lonely.gpf");
+    ASSERT_EQ(RunGenplot({"convert", std::string(GENPLOT_EXAMPLES_DIR) + "/sample.plt", "-o", plot})
+                  .exitCode,
+              0);
+    const std::string queue = sandbox.Path("plots.que");
+    ASSERT_EQ(RunGenplot({"send", plot, "--queue", queue}).exitCode, 0);
+
+    const ProgramResult spooled =
+        RunGenplot({"spool", queue, "--printer", "capture", "--once", "--language", "pdf"});
+    EXPECT_EQ(spooled.exitCode, 3) << spooled.err;
+    EXPECT_NE(spooled.err.find("the rest stays queued"), std::string::npos) << spooled.err;
+    EXPECT_EQ(ListDirectory(sandbox.queueDirectory()).size(), 1u);
+    const ProgramResult listed = RunGenplot({"queue", queue});
+    EXPECT_NE(listed.out.find("lonely  media 4  copies 1  pending\n"), std::string::npos)
+        << listed.out;
+}
+
 } // namespace
 } // namespace genplot::test

@@ -56,7 +56,8 @@ std::string DefaultQueueFile()
 }
 
 // SIGTERM, SIGINT and SIGHUP ask for a stop; the submission in hand is finished first. Not
-// restarted, so a wait ends at once.
+// restarted, so a wait ends at once. A scheduler that goes away in the middle of a request
+// is a failed hand-over to retry, not a reason to die of SIGPIPE.
 void CatchStopSignals()
 {
     struct sigaction action = {};
@@ -64,6 +65,7 @@ void CatchStopSignals()
     sigemptyset(&action.sa_mask);
     for (int signal : {SIGTERM, SIGINT, SIGHUP})
         sigaction(signal, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 void RunSpool(const SpoolCommandOptions& options)
