@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 // The file does not store pen numbers, only a pen-mode record wherever a piece's pen changes,
 // so the n-th pen-mode record of a piece selects pen n (1 to 8, then round again): a pen
@@ -28,6 +29,80 @@ constexpr std::size_t kPairsPerCommand = 8;
 // Strokes per line of a PE command (bytes below 33 inside PE are ignored).
 constexpr int kStrokesPerLine = 1;
 
+// The size key a plot gives a piece when its outline closes: twice the width plus height of
+// the outline's box. Empty outlines give -1.
+long long OutlineKey(const PlotFilePiece& piece)
+{
+    bool seen = false;
+    bool outline = false;
+    long long minX = 0, minY = 0, maxX = 0, maxY = 0;
+    for (const PlotPieceRecord& record : piece.records)
+    {
+        if (record.type != RecordType::Polyline)
+        {
+            continue;
+        }
+        if (outline && !record.continuesPrevious)
+        {
+            break; // the outline is the first line and its follow-on records
+        }
+        outline = true;
+        for (const PlotFilePoint& point : record.points)
+        {
+            minX = seen ? std::min<long long>(minX, point.x) : point.x;
+            maxX = seen ? std::max<long long>(maxX, point.x) : point.x;
+            minY = seen ? std::min<long long>(minY, point.y) : point.y;
+            maxY = seen ? std::max<long long>(maxY, point.y) : point.y;
+            seen = true;
+        }
+    }
+    return seen ? 2 * ((maxX - minX) + (maxY - minY)) : -1;
+}
+
+// The order in which the pieces are drawn. A plot keeps its pieces sorted by size (equal sizes
+// in the order they closed) and gives a line to the first piece, in that order, whose box
+// holds one of its points when the line is drawn. Drawn in file order, a line would meet the
+// smaller pieces that in the original closed only after it; so the pieces go out from the
+// largest size down, equal sizes in file order, each with its lines right after it: every line
+// then meets exactly the pieces it met before, and the pieces come back in file order. A file
+// whose pieces are not sorted by size keeps its order.
+std::vector<std::size_t> PieceOrder(const PlotFile& plot)
+{
+    const std::size_t count = plot.pieces.size();
+    std::vector<long long> keys(count);
+    bool sorted = true;
+    for (std::size_t i = 0; i < count; ++i)
+    {
+        keys[i] = OutlineKey(plot.pieces[i]);
+        sorted = sorted && (i == 0 || keys[i - 1] <= keys[i]);
+    }
+    std::vector<std::size_t> order;
+    order.reserve(count);
+    if (!sorted)
+    {
+        for (std::size_t i = 0; i < count; ++i)
+        {
+            order.push_back(i);
+        }
+        return order;
+    }
+    std::size_t end = count;
+    while (end > 0)
+    {
+        std::size_t begin = end - 1;
+        while (begin > 0 && keys[begin - 1] == keys[end - 1])
+        {
+            --begin;
+        }
+        for (std::size_t i = begin; i < end; ++i)
+        {
+            order.push_back(i);
+        }
+        end = begin;
+    }
+    return order;
+}
+
 class HpglWriter
 {
   public:
@@ -39,9 +114,9 @@ class HpglWriter
     bool Write()
     {
         WriteStart();
-        for (const PlotFilePiece& piece : plot_.pieces)
+        for (const std::size_t index : PieceOrder(plot_))
         {
-            WritePiece(piece);
+            WritePiece(plot_.pieces[index]);
         }
         EndStroke();
         ClosePolylineEncoded();
@@ -349,8 +424,15 @@ class HpglWriter
         }
         else if (x == 0 || y == 0)
         {
-            Put("DI" + std::to_string(x == 0 ? 0 : x > 0 ? 1 : -1) + "," +
-                std::to_string(y == 0 ? 0 : y > 0 ? 1 : -1) + ";\n");
+            Put("DI" +
+                std::to_string(x == 0  ? 0
+                               : x > 0 ? 1
+                                       : -1) +
+                "," +
+                std::to_string(y == 0  ? 0
+                               : y > 0 ? 1
+                                       : -1) +
+                ";\n");
         }
         else
         {

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <fontconfig/fontconfig.h>
 #include <memory>
 
 namespace genplot::render
@@ -196,6 +197,12 @@ bool RenderPlotToPath(const PlotFile& plot, const RenderOptions& options, Format
     return drawn && closed;
 }
 
+void ReleaseDrawingCaches()
+{
+    cairo_debug_reset_static_data();
+    FcFini();
+}
+
 bool ParsePaper(const std::string& text, double* widthMm, double* heightMm)
 {
     std::string lower;
@@ -224,9 +231,12 @@ bool ParsePaper(const std::string& text, double* widthMm, double* heightMm)
         return false;
     }
     const auto number = [](const std::string& part, double* value) {
-        if (part.empty() || !(std::isdigit(static_cast<unsigned char>(part[0])) || part[0] == '.'))
+        for (const char c : part)
         {
-            return false;
+            if (!std::isdigit(static_cast<unsigned char>(c)) && c != '.')
+            {
+                return false;
+            }
         }
         char* end = nullptr;
         *value = std::strtod(part.c_str(), &end);

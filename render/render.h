@@ -65,6 +65,11 @@ bool RenderPlot(const PlotFile& plot, const RenderOptions& options, Format forma
 bool RenderPlotToPath(const PlotFile& plot, const RenderOptions& options, Format format,
                       const std::string& path, std::string* error);
 
+/// Frees the font and glyph caches that drawing keeps for reuse (cairo's and the font
+/// configuration's), so that a leak checker at exit finds nothing held. Call it once, when the
+/// process has finished drawing and no other thread draws.
+void ReleaseDrawingCaches();
+
 /// Reads a paper name (A0 to A4, letter, ledger, any case; portrait) or "WIDTHxHEIGHTmm"
 /// (as given) into millimetres. Returns false for anything else.
 bool ParsePaper(const std::string& text, double* widthMm, double* heightMm);

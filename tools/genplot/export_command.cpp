@@ -50,7 +50,8 @@ void RunExport(const ExportOptions& options)
     case PlotFileStatus::Valid:
         break;
     case PlotFileStatus::Unreadable:
-        FailAbout(options.input, plot.problem, kExitUnreadable);
+        // The reader's reason names the file already.
+        Fail(kCommand, plot.problem, kExitUnreadable);
     case PlotFileStatus::Invalid:
         FailAbout(options.input, std::to_string(plot.problemOffset) + ": " + plot.problem,
                   kExitInvalid);

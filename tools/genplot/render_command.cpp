@@ -95,7 +95,8 @@ PlotFile LoadChecked(const RenderCommandOptions& options)
     case PlotFileStatus::Valid:
         break;
     case PlotFileStatus::Unreadable:
-        FailAbout(options.input, plot.problem, kExitUnreadable);
+        // The reader's reason names the file already.
+        Fail(kCommand, plot.problem, kExitUnreadable);
     case PlotFileStatus::Invalid: {
         std::string problem = std::to_string(plot.problemOffset) + ": " + plot.problem;
         if (!plot.hasHeader)
@@ -113,8 +114,19 @@ PlotFile LoadChecked(const RenderCommandOptions& options)
     return plot;
 }
 
+// The program draws once and ends: the drawing caches go with it, so that a leak checker
+// (the sanitizer build) sees nothing held at exit.
+struct ReleaseCachesAtEnd
+{
+    ~ReleaseCachesAtEnd()
+    {
+        render::ReleaseDrawingCaches();
+    }
+};
+
 void RunRender(RenderCommandOptions& options)
 {
+    const ReleaseCachesAtEnd release;
     const render::Format format = CheckCommandLine(options);
     const PlotFile plot = LoadChecked(options);
     std::string error;
@@ -148,11 +160,12 @@ void AddRenderCommand(CLI::App& app)
         "Pieces are drawn with their outlines and lines, each pen change of a piece in its own "
         "colour, broken line types dashed, thickening strokes as drawn; labels are set in "
         "DejaVu Sans Mono, placed, turned and stretched to the extents --boxes shows.\n"
-        "Without --paper the page is the plot's own box with a margin, large enough that the "
-        "smallest label is readable (or --size pixels at 96 per inch, --dpi for PNG); with "
-        "--paper the plot is fitted to the paper, or drawn at true scale with --scale (one "
-        "plot unit is --unit-mm, 0.025 mm as HP-GL has it), on several PDF pages with crop "
-        "marks when --tile is given and the plot is larger than the paper.\n"
+        "Without --paper the page is the plot's own box with a margin, --size pixels on its "
+        "longer side (by default large enough that the smallest label is 12 pixels high; PDF "
+        "and SVG pages count 96 pixels an inch). With --paper the plot is fitted to the paper, "
+        "PNG pages at --dpi. --scale draws at true scale instead (one plot unit is --unit-mm, "
+        "0.025 mm as HP-GL has it), on several PDF pages with crop marks when --tile is given "
+        "and the plot is larger than the paper.\n"
         "Exit status: 0 drawn, 1 not a sound plot file, 2 cancelled file (see "
         "--allow-cancelled), 3 cannot read FILE, 4 cannot write or draw the picture, 64 wrong "
         "command line.\n");
@@ -170,7 +183,7 @@ void AddRenderCommand(CLI::App& app)
     command->add_option("--unit-mm", options->render.unitMm, "Length of one plot unit in mm")
         ->check(CLI::PositiveNumber)
         ->capture_default_str();
-    command->add_option("--dpi", options->render.dpi, "PNG pixels per inch")
+    command->add_option("--dpi", options->render.dpi, "PNG pixels per inch of paper")
         ->check(CLI::Range(1.0, 10000.0))
         ->capture_default_str();
     command
