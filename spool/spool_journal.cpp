@@ -131,6 +131,7 @@ void SpoolJournal::Apply(const std::string& line)
 
 bool SpoolJournal::Load(const std::string& path, std::string& error)
 {
+    found_ = false;
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
     {
@@ -156,6 +157,7 @@ bool SpoolJournal::Load(const std::string& path, std::string& error)
         error = path + ": " + error;
         return false;
     }
+    found_ = true;
     return true;
 }
 
@@ -224,6 +226,7 @@ bool SpoolJournal::Open(const std::string& path, std::string& error)
     if (fd_ >= 0)
         close(fd_);
     fd_ = journal;
+    found_ = true;
     return true;
 }
 

@@ -59,6 +59,12 @@ class SpoolJournal
     /// set when it cannot be read or is not a journal.
     bool Load(const std::string& path, std::string& error);
 
+    /// True when the last Load or Open found a journal: a spooler has served the queue.
+    bool Found() const
+    {
+        return found_;
+    }
+
     /// Opens the journal at `path` for appending, created (and its folder flushed) when
     /// missing, and reads it. A last line cut short by a crash is removed. False with `error`.
     bool Open(const std::string& path, std::string& error);
@@ -92,6 +98,7 @@ class SpoolJournal
     std::map<std::uint64_t, SubmissionState> states_;
     std::uint64_t firstUnfinished_ = 1;
     int fd_ = -1;
+    bool found_ = false;
 };
 
 /// One line of text for a submission's state, as the queue listing shows it: "pending",

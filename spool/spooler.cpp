@@ -4,6 +4,7 @@
 #include "spool/spool_files.h"
 
 #include "genplot/plot_file_reader.h"
+#include "platform/plot_queue.h"
 
 #include <cerrno>
 #include <cinttypes>
@@ -315,9 +316,35 @@ bool Spooler::TrackJobs()
     return true;
 }
 
+// Records are never rewritten, so a queue file with fewer records than the journal names was
+// replaced or cut short. Its new records would carry numbers the journal counts as printed;
+// rather than skip them, the spooler stops and says so.
+bool Spooler::QueueStillMatchesJournal()
+{
+    const std::uint64_t highest = journal_.States().empty() ? 0 : journal_.States().rbegin()->first;
+    if (highest == 0)
+        return true;
+    struct stat info;
+    if (stat(options_.queueFile.c_str(), &info) != 0)
+        return errno != ENOENT || Mismatch(0, highest); // other errors: the read reports them
+    const std::uint64_t records = static_cast<std::uint64_t>(info.st_size) / kQueueRecordSize;
+    return records >= highest || Mismatch(records, highest);
+}
+
+bool Spooler::Mismatch(std::uint64_t records, std::uint64_t highest)
+{
+    problem_ = options_.queueFile + " holds " + std::to_string(records) +
+               " submissions but the journal has reached #" + std::to_string(highest) +
+               ": the queue file was replaced or cut short; move " +
+               JournalPath(options_.queueFile) + " away to serve it afresh";
+    return false;
+}
+
 PassOutcome Spooler::RunPass(const volatile std::sig_atomic_t* stop)
 {
     problem_.clear();
+    if (!QueueStillMatchesJournal())
+        return PassOutcome::Failed;
     std::vector<QueueRecord> records;
     for (;;)
     {

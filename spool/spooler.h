@@ -115,6 +115,8 @@ class Spooler
     void RemovePlot(const QueueRecord& record);
     void RemoveLeftoverPlot();
     bool TrackJobs();
+    bool QueueStillMatchesJournal();
+    bool Mismatch(std::uint64_t records, std::uint64_t highest);
     void Report(const std::string& line) const;
 
     SpoolOptions options_;

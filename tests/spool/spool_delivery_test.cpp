@@ -1,6 +1,8 @@
 // The spooler end to end: plots queued with genplot send arrive at a CUPS device, in the
 // language asked for, once each; a stopped destination and a damaged plot hold nothing up.
 
+#include "spool/spool_files.h"
+#include "spool/spool_journal.h"
 #include "tests/spool/spool_fixture.h"
 
 #include <csignal>
@@ -207,6 +209,29 @@ TEST(SpoolWithoutSchedulerTest, UnreachableSchedulerKeepsEverythingQueued)
     const ProgramResult listed = RunGenplot({"queue", queue});
     EXPECT_NE(listed.out.find("lonely  media 4  copies 1  pending\n"), std::string::npos)
         << listed.out;
+}
+
+TEST(SpoolWithoutSchedulerTest, QueueFileCutShortIsRefusedRatherThanSkipped)
+{
+    DispatchSandbox sandbox;
+    ScopedEnvVar server("CUPS_SERVER", sandbox.Path("no-scheduler.sock").c_str());
+    const std::string queue = sandbox.Path("plots.que");
+    {
+        spool::SpoolJournal journal;
+        std::string error;
+        ASSERT_TRUE(journal.Open(spool::JournalPath(queue), error)) << error;
+        for (const char* line :
+             {"start 1 a-1", "job 1 5", "accepted 1 5", "start 2 b-2", "job 2 6", "accepted 2 6"})
+            ASSERT_TRUE(journal.Append(line, error)) << error;
+    }
+    // Emptied by hand, then one new submission: it is record 1 again, which the journal
+    // counts as printed.
+    WriteFileBytes(queue, std::vector<std::uint8_t>(134, 0));
+    const ProgramResult spooled = RunGenplot({"spool", queue, "--printer", "capture"});
+    EXPECT_EQ(spooled.exitCode, 1);
+    EXPECT_NE(spooled.err.find("holds 1 submissions but the journal has reached #2"),
+              std::string::npos)
+        << spooled.err;
 }
 
 } // namespace

@@ -49,6 +49,7 @@ TEST(SpoolJournalTest, StepsGiveEachSubmissionItsState)
     }
     SpoolJournal journal;
     ASSERT_TRUE(journal.Load(path, error)) << error;
+    EXPECT_TRUE(journal.Found());
     EXPECT_EQ(DescribeState(journal.State(1)), "printing as job 7");
     EXPECT_EQ(journal.State(2).stage, SubmissionStage::Starting);
     EXPECT_EQ(journal.State(2).token, "bb-2");
@@ -115,6 +116,11 @@ TEST(SpoolJournalTest, SecondSpoolerOnTheSameQueueIsRefused)
     // Reading for a listing needs no lock.
     SpoolJournal reader;
     EXPECT_TRUE(reader.Load(path, error)) << error;
+    // A queue no spooler has served has no journal: nothing to read, nothing made.
+    SpoolJournal none;
+    EXPECT_TRUE(none.Load(sandbox.Path("other.que.journal"), error)) << error;
+    EXPECT_FALSE(none.Found());
+    EXPECT_FALSE(::FileExists(sandbox.Path("other.que.journal")));
 }
 
 TEST(QueueRecordsTest, RecordStillBeingAppendedIsLeftForTheNextRead)

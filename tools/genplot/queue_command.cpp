@@ -106,7 +106,8 @@ void RunQueue(const QueueOptions& options)
     if (file == nullptr)
         Fail(kCommand, "cannot open queue file " + host + " (" + path + "): " + ErrorText(errno));
 #if defined(GENPLOT_WITH_SPOOL)
-    // What the spooler did with each submission, from its journal beside the queue file.
+    // What the spooler did with each submission, from its journal beside the queue file (a
+    // queue no spooler has served lists as it always did).
     spool::SpoolJournal journal;
     std::string journalError;
     if (!journal.Load(spool::JournalPath(path), journalError))
@@ -123,7 +124,8 @@ void RunQueue(const QueueOptions& options)
                  "  " + Field(record.baseName, sizeof record.baseName) + "  media " +
                  std::to_string(record.mediaKind) + "  copies " + std::to_string(record.copies);
 #if defined(GENPLOT_WITH_SPOOL)
-        lines += "  " + spool::DescribeState(journal.State(count));
+        if (journal.Found())
+            lines += "  " + spool::DescribeState(journal.State(count));
 #endif
         lines += "\n";
     }
