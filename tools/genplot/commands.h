@@ -19,5 +19,8 @@ void AddDumpCommand(CLI::App& app);
 void AddVerifyCommand(CLI::App& app);
 void AddRenderCommand(CLI::App& app);
 void AddExportCommand(CLI::App& app);
+#if defined(GENPLOT_WITH_SPOOL)
+void AddSpoolCommand(CLI::App& app);
+#endif
 
 } // namespace genplot::tool

@@ -118,6 +118,9 @@ int main(int argc, char** argv)
     tool::AddVerifyCommand(app);
     tool::AddRenderCommand(app);
     tool::AddExportCommand(app);
+#if defined(GENPLOT_WITH_SPOOL)
+    tool::AddSpoolCommand(app);
+#endif
     AddHelpCommand(app);
 
     // The subcommand the command line names, if any: errors and signals are reported in its

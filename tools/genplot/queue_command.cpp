@@ -2,6 +2,10 @@
 
 #include "genplot/plot_queue_access.h"
 #include "platform/cstring.h"
+#if defined(GENPLOT_WITH_SPOOL)
+#include "spool/spool_files.h"
+#include "spool/spool_journal.h"
+#endif
 #include "tools/genplot/command_support.h"
 #include "tools/genplot/commands.h"
 
@@ -34,12 +38,28 @@ std::string Field(const char* field, std::size_t width)
     return text;
 }
 
+// What the listing gathers: the lines, and the spooler's journal beside the queue file when
+// there is one (a queue no spooler has served lists as it always did).
+struct Listing
+{
+    std::string lines;
+#if defined(GENPLOT_WITH_SPOOL)
+    spool::SpoolJournal journal;
+#endif
+};
+
 void AddLine(const tag_ti_namelist_both& record, std::size_t number, void* context)
 {
-    std::string& lines = *static_cast<std::string*>(context);
-    lines += std::to_string(number) + "  " + Field(record.fileName, sizeof record.fileName) + "  " +
-             Field(record.baseName, sizeof record.baseName) + "  media " +
-             std::to_string(record.mediaKind) + "  copies " + std::to_string(record.copies) + "\n";
+    Listing& listing = *static_cast<Listing*>(context);
+    listing.lines += std::to_string(number) + "  " +
+                     Field(record.fileName, sizeof record.fileName) + "  " +
+                     Field(record.baseName, sizeof record.baseName) + "  media " +
+                     std::to_string(record.mediaKind) + "  copies " + std::to_string(record.copies);
+#if defined(GENPLOT_WITH_SPOOL)
+    if (listing.journal.Found())
+        listing.lines += "  " + spool::DescribeState(listing.journal.State(number));
+#endif
+    listing.lines += "\n";
 }
 
 // What a file that could not be listed is (or is not), in a few words.
@@ -75,13 +95,18 @@ void RunQueue(const QueueOptions& options)
     if (native != host)
         named += std::string(" (") + native.GetString() + ")";
 
-    std::string lines;
+    Listing listing;
+#if defined(GENPLOT_WITH_SPOOL)
+    std::string journalError;
+    if (!listing.journal.Load(spool::JournalPath(native.GetString()), journalError))
+        Fail(kCommand, journalError);
+#endif
     CPlotQueueReport report;
-    if (ReadPlotQueue(host, AddLine, &lines, &report) != kPlotQueueRead)
+    if (ReadPlotQueue(host, AddLine, &listing, &report) != kPlotQueueRead)
         Fail(kCommand, named + ": " + Problem(report));
     std::cout << host.GetString() << ": " << report.recordCount
               << (report.recordCount == 1 ? " submission" : " submissions") << '\n'
-              << lines << std::flush;
+              << listing.lines << std::flush;
 }
 
 } // namespace
