@@ -48,7 +48,11 @@ TEST(ProgramDocsTest, BashCompletesSubcommandsOptionsAndListedValues)
     if (!Have("bash"))
         GTEST_SKIP() << "no bash";
     EXPECT_EQ(Complete("con"), "convert\n");
-    EXPECT_EQ(Complete("\"\""), "convert check send queue dump verify render export help\n");
+    // The spooler is built only where the print system's library is.
+    const std::string all = Complete("\"\"");
+    EXPECT_TRUE(all == "convert check send queue dump verify render export help\n" ||
+                all == "convert check send queue dump verify render export spool help\n")
+        << all;
     EXPECT_EQ(Complete("help ve"), "verify\n");
     EXPECT_EQ(Complete("convert x.plt --pe"), "--pen-table\n");
     EXPECT_EQ(Complete("dump x.gpf -"), "-h --help -p --points\n");
