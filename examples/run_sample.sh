@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Converts the bundled sample drawing with the genplot program of a build tree, verifies the
-# plot file, renders it as SVG and prints the conversion summary.
+# plot file, renders it as PDF and SVG, exports it as HP-GL/2 and prints the conversion summary.
 #
 #   examples/run_sample.sh BUILD_DIR OUT_DIR
 #
 # BUILD_DIR is a configured and built CMake tree (target genplot_cli); OUT_DIR receives
-# sample.gpf and sample.svg and is created when missing.
+# sample.gpf, sample.pdf, sample.svg and sample.hpgl and is created when missing.
 set -euo pipefail
 
 if [[ $# -ne 2 ]]; then
@@ -33,6 +33,8 @@ fi
 
 summary=$("$genplot" convert "$here/sample.plt" -o "$out/sample.gpf")
 "$genplot" verify "$out/sample.gpf"
+"$genplot" render "$out/sample.gpf" -o "$out/sample.pdf"
 "$genplot" render "$out/sample.gpf" -o "$out/sample.svg"
-echo "wrote $out/sample.gpf and $out/sample.svg"
+"$genplot" export "$out/sample.gpf" -o "$out/sample.hpgl"
+echo "wrote $out/sample.gpf, $out/sample.pdf, $out/sample.svg and $out/sample.hpgl"
 echo "summary: $summary"
