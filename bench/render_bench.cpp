@@ -6,13 +6,13 @@
 #if defined(GENPLOT_BENCH_HAVE_RENDER)
 
 #include "bench/bench_support.h"
-#include "render/hpgl_export.h"
-#include "render/render.h"
 
 #include "genplot/gen_plot.h"
 #include "genplot/plot_file_reader.h"
 #include "plotinfo/plot_config.h"
 #include "plotinfo/plot_info.h"
+#include "render/hpgl_export.h"
+#include "render/render.h"
 
 #include <algorithm>
 #include <atomic>

@@ -3,7 +3,6 @@
 
 #include "hpgl/interpreter_internal.h"
 #include "hpgl/parameters.h"
-
 #include "plotinfo/plot_info.h"
 
 #include <algorithm>

@@ -4,7 +4,6 @@
 #include "hpgl/interpreter_internal.h"
 #include "hpgl/parameters.h"
 #include "hpgl/polyline_encoded.h"
-
 #include "plotinfo/plot_info.h"
 
 #include <string>

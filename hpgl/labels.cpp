@@ -13,10 +13,9 @@
 //   LO 7-9, 17-19  code 5 at the estimated centre (the right end is known only by estimate)
 //   LO 11-19       as 1-9, pushed away from the pen by half a text height
 
+#include "geometry/label.h"
 #include "hpgl/interpreter_internal.h"
 #include "hpgl/parameters.h"
-
-#include "geometry/label.h"
 #include "plotinfo/plot_info.h"
 
 #include <algorithm>

@@ -3,9 +3,8 @@
 // Where the plot goes on the page: the page size in points, the plot-to-page transform, and
 // the grid of tiles when a true-scale plot is larger than the paper.
 
-#include "render/render.h"
-
 #include "genplot/plot_file_reader.h"
+#include "render/render.h"
 
 #include <string>
 

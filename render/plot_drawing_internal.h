@@ -3,10 +3,9 @@
 // The drawing model shared by every format: one page (or tile) of a plot drawn onto a cairo
 // context whose user space is the page in points, y down.
 
+#include "genplot/plot_file_reader.h"
 #include "render/page_layout_internal.h"
 #include "render/render.h"
-
-#include "genplot/plot_file_reader.h"
 
 #include <cairo.h>
 #include <string>

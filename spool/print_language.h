@@ -1,8 +1,7 @@
 #pragma once
 
-#include "render/render.h"
-
 #include "genplot/plot_file_reader.h"
+#include "render/render.h"
 
 #include <string>
 

@@ -1,10 +1,9 @@
 #include "spool/spooler.h"
 
-#include "spool/queue_records.h"
-#include "spool/spool_files.h"
-
 #include "genplot/plot_file_reader.h"
 #include "platform/plot_queue.h"
+#include "spool/queue_records.h"
+#include "spool/spool_files.h"
 
 #include <cerrno>
 #include <cinttypes>

@@ -3,11 +3,10 @@
 // importer's promises: coordinates, heights and widths within their bounds, labels with a
 // library justification code and a text the plot file can hold.
 
-#include "hpgl/import.h"
-
 #include "geometry/label.h"
 #include "geometry/line_seg.h"
 #include "geometry/perim.h"
+#include "hpgl/import.h"
 #include "platform/exception.h"
 #include "plotinfo/plot_info.h"
 

@@ -1,11 +1,10 @@
 // The HP-GL importer acting as the library's host: strokes, pens, line types and widths,
 // scaling, arcs and closed shapes, labels and their origins, and what it refuses.
 
-#include "hpgl/import.h"
-
 #include "geometry/label.h"
 #include "geometry/line_seg.h"
 #include "geometry/perim.h"
+#include "hpgl/import.h"
 #include "plotinfo/plot_info.h"
 
 #include <csignal>

@@ -2,7 +2,6 @@
 // by hand from the HP-GL command set and the PE number encoding.
 
 #include "render/hpgl_export.h"
-
 #include "support/failing_stream.h"
 
 #include <cmath>

@@ -3,10 +3,9 @@
 // same size must agree pixel for pixel where any of them carries ink, and a label's ink must
 // lie inside the extent the library computes for it.
 
-#include "render/render.h"
-
 #include "geometry/bbox.h"
 #include "geometry/label_extent_internal.h"
+#include "render/render.h"
 
 #include <algorithm>
 #include <cairo.h>

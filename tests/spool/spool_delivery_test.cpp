@@ -1,9 +1,10 @@
 // The spooler end to end: plots queued with genplot send arrive at a CUPS device, in the
 // language asked for, once each; a stopped destination and a damaged plot hold nothing up.
 
+#include "tests/spool/spool_fixture.h"
+
 #include "spool/spool_files.h"
 #include "spool/spool_journal.h"
-#include "tests/spool/spool_fixture.h"
 
 #include <csignal>
 #include <sys/wait.h>

@@ -4,10 +4,10 @@
 // CUPS scheduler with its capture destination, a valid plot converted from the bundled sample,
 // and helpers to queue copies of it and to run the spooler.
 
-#include "render/hpgl_export.h"
 #include "tests/spool/private_cups.h"
 
 #include "genplot/plot_file_reader.h"
+#include "render/hpgl_export.h"
 #include "support/dispatch_sandbox.h"
 #include "tools/program_runner.h"
 

@@ -1,11 +1,10 @@
 // The spooler's journal and its reading of the queue file, on their own: what survives a crash
 // in the middle of a write, and what a reader takes of a record still being appended.
 
+#include "platform/plot_queue.h"
 #include "spool/queue_records.h"
 #include "spool/spool_files.h"
 #include "spool/spool_journal.h"
-
-#include "platform/plot_queue.h"
 #include "support/dispatch_sandbox.h"
 
 #include <cstring>

@@ -2,11 +2,12 @@
 // a submission nor prints one twice. The crash points are laid out one by one (journal and
 // scheduler left as a crash there leaves them), then hit at random with kill -9.
 
+#include "tests/spool/spool_fixture.h"
+
 #include "spool/cups_destination.h"
 #include "spool/spool_files.h"
 #include "spool/spool_journal.h"
 #include "spool/spooler.h"
-#include "tests/spool/spool_fixture.h"
 
 #include <algorithm>
 #include <chrono>

@@ -3,11 +3,10 @@
 // CGenPlot under a temporary name with a progress bar, and renamed to OUTPUT only when it is
 // complete. Ctrl-C cancels the write through the message pump and the cancel flag.
 
-#include "hpgl/import.h"
-
 #include "genplot/gen_plot.h"
 #include "geometry/label.h"
 #include "geometry/perim.h"
+#include "hpgl/import.h"
 #include "platform/registry.h"
 #include "plotinfo/plot_config.h"
 #include "plotinfo/plot_info.h"

@@ -1,6 +1,5 @@
-#include "render/hpgl_export.h"
-
 #include "genplot/plot_file_reader.h"
+#include "render/hpgl_export.h"
 #include "tools/genplot/command_support.h"
 #include "tools/genplot/commands.h"
 #include "tools/genplot/output_file.h"

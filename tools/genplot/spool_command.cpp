@@ -1,12 +1,11 @@
 // genplot spool [QUEUEFILE] --printer DEST: prints the submissions of a plotter queue file
 // through a CUPS destination, each exactly once.
 
+#include "platform/drive_info.h"
 #include "render/render.h"
 #include "spool/print_language.h"
 #include "spool/spool_files.h"
 #include "spool/spooler.h"
-
-#include "platform/drive_info.h"
 #include "tools/genplot/command_support.h"
 #include "tools/genplot/commands.h"
 
