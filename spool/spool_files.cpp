@@ -1,5 +1,8 @@
 #include "spool/spool_files.h"
 
+#include "genplot/plot_queue_access.h"
+#include "platform/cstring.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -12,9 +15,6 @@ namespace genplot::spool
 {
 namespace
 {
-
-// The queue directory the library copies plots into, in host notation.
-constexpr const char* kHostQueueDirectory = "c:\\userroot\\devq\\plotter\\";
 
 std::string BaseName(const std::string& path)
 {
@@ -93,43 +93,16 @@ bool CopyDurably(const std::string& from, const std::string& to)
 
 std::string NativeQueuePath(const std::string& host)
 {
-    const bool drive = host.size() >= 2 && host[1] == ':' &&
-                       ((host[0] >= 'a' && host[0] <= 'z') || (host[0] >= 'A' && host[0] <= 'Z'));
-    if (!drive)
-        return host;
-    const char upper = static_cast<char>(host[0] & ~0x20);
-    const std::string variable = std::string("GENPLOT_DRIVE_") + upper;
-    std::string root;
-    if (const char* value = std::getenv(variable.c_str()); value != nullptr && value[0] != '\0')
-    {
-        root = value;
-    }
-    else
-    {
-        const char* dataHome = std::getenv("XDG_DATA_HOME");
-        const char* home = std::getenv("HOME");
-        if (dataHome != nullptr && dataHome[0] == '/')
-            root = dataHome;
-        else if (home != nullptr && home[0] == '/')
-            root = std::string(home) + "/.local/share";
-        else
-            return std::string();
-        root += std::string("/genplot/drive_") + static_cast<char>(upper | 0x20);
-    }
-    while (root.size() > 1 && root.back() == '/')
-        root.pop_back();
-    std::string rest = host.substr(2);
-    for (char& c : rest)
-        if (c == '\\')
-            c = '/';
-    if (rest.empty() || rest.front() != '/')
-        rest.insert(rest.begin(), '/');
-    return root + rest;
+    // The library's own mapping, so the spooler finds exactly the files send wrote.
+    CString native;
+    if (GetNativePath(CString(host.c_str()), native) == 0)
+        return std::string();
+    return std::string(native.GetString(), static_cast<std::size_t>(native.GetLength()));
 }
 
 std::string QueueDirectory()
 {
-    std::string directory = NativeQueuePath(kHostQueueDirectory);
+    std::string directory = NativeQueuePath(GetPlotQueueDirectory());
     while (directory.size() > 1 && directory.back() == '/')
         directory.pop_back();
     return directory;
