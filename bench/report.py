@@ -82,7 +82,7 @@ ROWS = [
      2.0),
     ("writer -> /dev/null", "BM_Writer/null:1/manual_time",
      "BM_LibplotDriver/hpgl/manual_time", "libplot HP-GL", "points_per_second", "pt/s", None),
-    ("SendGenericPlot copy, plot file", "BM_SendGenericPlotCopy/manual_time",
+    ("SendGenericPlot copy", "BM_SendGenericPlotCopy/manual_time",
      "BM_FloorBlockCopy/manual_time", "4096-byte block copy", "bytes_per_second", "B/s", 0.8),
     ("teardown", "BM_Teardown/manual_time", "BM_FloorListTeardown/manual_time",
      "list teardown, heap points", "points_per_second", "pt/s", None),
