@@ -211,7 +211,7 @@ TEST_F(Win32FilesTest, QueueAppendsWholeRecordsAtTheirOffsets)
     EXPECT_EQ(ReadAll(queueFile), expected);
 }
 
-TEST_F(Win32FilesTest, QueueWithoutCreateModeNeedsAnExistingFile)
+TEST_F(Win32FilesTest, QueueWithoutCreateModeNeedsAnExistingFileAndCreateModeMakesItsFolders)
 {
     CPlotterQueue missing(Path("missing.que").c_str(), 0);
     EXPECT_EQ(missing.responseState, -ENOENT);
@@ -219,9 +219,11 @@ TEST_F(Win32FilesTest, QueueWithoutCreateModeNeedsAnExistingFile)
     EXPECT_EQ(missing.MsgSubmitMedia(&record), -ENOENT);
     EXPECT_FALSE(fs::exists(Path("missing.que")));
 
-    // Creating makes the file, never its folder.
-    CPlotterQueue noFolder((Path("none") + "\\plotque.que").c_str(), 1);
-    EXPECT_LT(noFolder.responseState, 0);
+    // Creating makes the file and, on first use, the folders it lies in.
+    CPlotterQueue fresh((Path("fresh") + "\\home\\plotque.que").c_str(), 1);
+    ASSERT_EQ(fresh.responseState, 0);
+    EXPECT_EQ(fresh.MsgSubmitMedia(&record), 0);
+    EXPECT_EQ(ReadAll(Path("fresh") + "\\home\\plotque.que").size(), 134u);
 }
 
 TEST_F(Win32FilesTest, ConcurrentSubmittersNeverInterleaveRecords)
