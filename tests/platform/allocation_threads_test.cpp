@@ -279,7 +279,11 @@ TEST(AllocationThreadsTest, ObjectsBuiltAndFreedAcrossThreadsStayWhole)
         });
     }
 
-    // A fork in the middle of it all: the child builds and frees on its own.
+    // A fork in the middle of it all: the child builds and frees on its own. Under
+    // AddressSanitizer the pools are off and every block comes from the sanitizer's own
+    // allocator, which another thread may hold locked at the fork; the fork would test that
+    // allocator, not ours, so it is left out there.
+#if !defined(__SANITIZE_ADDRESS__)
     while (freed < kBuilders * kRounds / 2)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     pid_t child = fork();
@@ -290,6 +294,7 @@ TEST(AllocationThreadsTest, ObjectsBuiltAndFreedAcrossThreadsStayWhole)
         _exit(CheckAndDelete(line, 7) ? 0 : 1);
     }
     EXPECT_TRUE(ChildEndsCleanly(child, std::chrono::seconds(60)));
+#endif
 
     for (std::thread& thread : threads)
         thread.join();
