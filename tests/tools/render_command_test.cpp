@@ -7,6 +7,7 @@
 #include "support/writer_fixtures.h"
 #include "tools/program_runner.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +24,12 @@
 
 namespace
 {
+
+// Extents of labels at the ends of the coordinate range stay inside it, as the library's do.
+std::int32_t Saturated(std::int64_t value)
+{
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX));
+}
 
 using genplot::test::LineCount;
 using Bytes = std::vector<std::uint8_t>;
@@ -101,9 +108,9 @@ Bytes Plot(const std::vector<std::vector<Step>>& pieces, const std::vector<Label
             .U8(static_cast<std::uint8_t>(label.justification))
             // A generous extent; the renderer places text by position and direction.
             .I32(label.x)
-            .I32(label.y - label.height)
-            .I32(label.x + 100)
-            .I32(label.y + 100)
+            .I32(Saturated(static_cast<std::int64_t>(label.y) - label.height))
+            .I32(Saturated(static_cast<std::int64_t>(label.x) + 100))
+            .I32(Saturated(static_cast<std::int64_t>(label.y) + 100))
             .I32(label.x)
             .I32(label.y);
         if (turned)
