@@ -82,6 +82,17 @@ int CheckQueueShape(int fd)
         return errno != 0 ? errno : EIO;
     if (!S_ISREG(info.st_mode))
         return EINVAL;
+    // Another submitter may be half way through its record: its exclusive lock covers the
+    // append, so the size is read under a shared one and never counts a record in progress.
+    while (flock(fd, LOCK_SH) != 0)
+    {
+        if (errno != EINTR)
+            return errno;
+    }
+    const int measured = fstat(fd, &info) == 0 ? 0 : (errno != 0 ? errno : EIO);
+    flock(fd, LOCK_UN);
+    if (measured != 0)
+        return measured;
     return info.st_size % static_cast<off_t>(kQueueRecordSize) == 0 ? 0 : EILSEQ;
 }
 
