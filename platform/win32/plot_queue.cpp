@@ -158,11 +158,19 @@ int OpenQueueFile(const char* native, bool create)
 int CheckQueueShape(int fd)
 {
     // A device or a pipe in the queue file's place is no queue.
-    if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(fd))) != FILE_TYPE_DISK)
+    const HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    if (GetFileType(file) != FILE_TYPE_DISK)
         return EINVAL;
+    // Another submitter may be half way through its record: the submitters' lock covers the
+    // append, so the size is read under it and never counts a record in progress.
+    const int locked = LockExclusive(file);
+    if (locked != 0)
+        return -locked;
     struct _stati64 info;
-    if (_fstati64(fd, &info) != 0)
-        return errno != 0 ? errno : EIO;
+    const int measured = _fstati64(fd, &info) == 0 ? 0 : (errno != 0 ? errno : EIO);
+    Unlock(file);
+    if (measured != 0)
+        return measured;
     if ((info.st_mode & _S_IFREG) == 0)
         return EINVAL;
     return info.st_size % static_cast<__int64>(kQueueRecordSize) == 0 ? 0 : EILSEQ;
