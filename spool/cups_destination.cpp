@@ -46,6 +46,18 @@ bool ConnectionLost()
     return status == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE || status == IPP_STATUS_ERROR_INTERNAL;
 }
 
+// An operation on one job of the printer at `printerUri`, on behalf of this process's user.
+ipp_t* NewJobRequest(ipp_op_t operation, const std::string& printerUri, int job)
+{
+    ipp_t* request = ippNewRequest(operation);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                 printerUri.c_str());
+    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                 cupsUser());
+    return request;
+}
+
 } // namespace
 
 CupsDestination::CupsDestination(std::string printer) : printer_(std::move(printer))
@@ -194,12 +206,7 @@ bool CupsDestination::Release(int job, std::string& error)
 {
     if (!Connect(error))
         return false;
-    ipp_t* request = ippNewRequest(IPP_OP_RELEASE_JOB);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                 printerUri_.c_str());
-    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
-                 cupsUser());
+    ipp_t* request = NewJobRequest(IPP_OP_RELEASE_JOB, printerUri_, job);
     Message response(cupsDoRequest(http_, request, "/jobs"));
     if (!Succeeded())
     {
@@ -215,12 +222,7 @@ bool CupsDestination::Cancel(int job, std::string& error)
 {
     if (!Connect(error))
         return false;
-    ipp_t* request = ippNewRequest(IPP_OP_CANCEL_JOB);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                 printerUri_.c_str());
-    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
-                 cupsUser());
+    ipp_t* request = NewJobRequest(IPP_OP_CANCEL_JOB, printerUri_, job);
     Message response(cupsDoRequest(http_, request, "/jobs"));
     const ipp_status_t status = cupsLastError();
     // A job that ended or is unknown cannot print any more: as good as cancelled.
@@ -238,12 +240,7 @@ bool CupsDestination::Query(int job, JobStatus& status, std::string& error)
     status = JobStatus{};
     if (!Connect(error))
         return false;
-    ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                 printerUri_.c_str());
-    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
-                 cupsUser());
+    ipp_t* request = NewJobRequest(IPP_OP_GET_JOB_ATTRIBUTES, printerUri_, job);
     static const char* const kWanted[] = {"job-state", "number-of-documents", "job-hold-until"};
     ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr,
                   kWanted);
