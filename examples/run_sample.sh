@@ -31,7 +31,9 @@ if [[ -z $genplot ]]; then
     exit 1
 fi
 
-summary=$("$genplot" convert "$here/sample.plt" -o "$out/sample.gpf")
+# The file keeps pen modes, not pen numbers; a pen table makes the writer record every change of
+# pen, so the pictures draw the sample's two pens in two colours.
+summary=$("$genplot" convert "$here/sample.plt" --pen-table 1=1,2=1 -o "$out/sample.gpf")
 "$genplot" verify "$out/sample.gpf"
 "$genplot" render "$out/sample.gpf" -o "$out/sample.pdf"
 "$genplot" render "$out/sample.gpf" -o "$out/sample.svg"
