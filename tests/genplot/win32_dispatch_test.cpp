@@ -9,6 +9,7 @@
 #include "platform/window.h"
 #include "support/complete_plot_bytes.h"
 #include "support/file_contents.h"
+#include "support/test_folder.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -61,29 +62,20 @@ class Win32DispatchTest : public ::testing::Test
   protected:
     void SetUp() override
     {
-        static int counter = 0;
-        const char* base = std::getenv("GENPLOT_TEST_TMP");
-        const fs::path parent =
-            base != nullptr && base[0] != '\0' ? fs::path(base) : fs::temp_directory_path();
-        root_ = parent / ("win32-dispatch-" + std::to_string(GetCurrentProcessId()) + "-" +
-                          std::to_string(++counter));
-        fs::remove_all(root_);
-        fs::create_directories(root_);
         bar_ = CreateProgressBar();
     }
     void TearDown() override
     {
         if (bar_ != nullptr)
             DestroyWindow(bar_);
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
     }
     std::string Path(const std::string& name) const
     {
-        return (root_ / name).string();
+        return folder_.Path(name);
     }
 
-    fs::path root_;
+    TestFolder folder_{"win32-dispatch"};
+    const fs::path& root_ = folder_.path();
     HWND bar_ = nullptr;
 };
 

@@ -6,6 +6,7 @@
 #include "platform/native_path_internal.h"
 #include "platform/plot_queue.h"
 #include "support/file_contents.h"
+#include "support/test_folder.h"
 
 #include <cctype>
 #include <cerrno>
@@ -49,28 +50,13 @@ Bytes BytesOf(const std::string& text)
 class Win32FilesTest : public ::testing::Test
 {
   protected:
-    void SetUp() override
-    {
-        static int counter = 0;
-        const char* base = std::getenv("GENPLOT_TEST_TMP");
-        const fs::path parent =
-            base != nullptr && base[0] != '\0' ? fs::path(base) : fs::temp_directory_path();
-        root_ = parent / ("win32-" + std::to_string(GetCurrentProcessId()) + "-" +
-                          std::to_string(++counter));
-        fs::remove_all(root_);
-        fs::create_directories(root_);
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
     std::string Path(const std::string& name) const
     {
-        return (root_ / name).string();
+        return folder_.Path(name);
     }
 
-    fs::path root_;
+    TestFolder folder_{"win32"};
+    const fs::path& root_ = folder_.path();
 };
 
 // Sets an environment variable with SetEnvironmentVariableA (null: removes it) for one scope.

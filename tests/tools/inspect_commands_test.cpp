@@ -3,6 +3,7 @@
 
 #include "support/byte_builder.h"
 #include "support/file_contents.h"
+#include "support/test_folder.h"
 #include "support/writer_fixtures.h"
 
 #include <algorithm>
@@ -88,18 +89,6 @@ struct CommandResult
 class InspectCommandsTest : public ::testing::Test
 {
   protected:
-    void SetUp() override
-    {
-        const char* base = std::getenv("GENPLOT_TEST_TMP");
-        std::string pattern = std::string(base ? base : "/tmp") + "/inspect-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override
-    {
-        std::system(("rm -rf '" + dir_ + "'").c_str());
-    }
-
     std::string Write(const std::string& name, const Bytes& bytes)
     {
         const std::string path = dir_ + "/" + name;
@@ -124,7 +113,8 @@ class InspectCommandsTest : public ::testing::Test
         return run;
     }
 
-    std::string dir_;
+    TestFolder folder_{"inspect"};
+    const std::string dir_ = folder_.path().string();
 };
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include "support/byte_builder.h"
 #include "support/file_contents.h"
+#include "support/test_folder.h"
 #include "support/writer_fixtures.h"
 #include "tools/program_runner.h"
 
@@ -177,18 +178,6 @@ int Exit(int status)
 class RenderCommandTest : public ::testing::Test
 {
   protected:
-    void SetUp() override
-    {
-        const char* base = std::getenv("GENPLOT_TEST_TMP");
-        std::string pattern = std::string(base ? base : "/tmp") + "/render-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override
-    {
-        std::system(("rm -rf '" + dir_ + "'").c_str());
-    }
-
     std::string Input(const Bytes& bytes)
     {
         const std::string input = dir_ + "/plot.gpf";
@@ -247,7 +236,8 @@ class RenderCommandTest : public ::testing::Test
         EXPECT_EQ(ReadFileText(png).compare(0, 4, "\x89PNG"), 0);
     }
 
-    std::string dir_;
+    TestFolder folder_{"render"};
+    const std::string dir_ = folder_.path().string();
     std::string output_;
     std::string picture;
     std::string err;
