@@ -27,10 +27,10 @@ constexpr LONG kGaveUp = 3;
 constexpr int kCreateQueueIfMissing = 1;
 // mediaKind of a queue record: the copy it names is a generic plot file.
 constexpr unsigned char kGenericPlotMedia = 4;
-// driveName of a queue record: the drive of the queue directory, as the queue's readers spell it.
+// driveName of a queue record: the drive that holds the queue directory, as text.
 constexpr char kQueueDriveName = 'c';
-// What the drive-letter answer starts as: no drive has this letter, so an answer that was never
-// given cannot pass for one.
+// What the drive-letter answer starts as (the answer is not used): a character no drive letter
+// can be, so it never reads as a drive.
 constexpr char kNoDriveLetter = '!';
 
 // A path is handed on as a C string: a NUL inside the text would silently name another file.
