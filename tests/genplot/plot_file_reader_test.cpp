@@ -4,12 +4,12 @@
 
 #include "genplot/plot_file_reader.h"
 #include "support/byte_builder.h"
+#include "support/test_folder.h"
 #include "support/writer_fixtures.h"
 
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -513,15 +513,14 @@ TEST(PlotFileReaderTest, LoadReportsFilesThatCannotBeRead)
     EXPECT_EQ(directory.status, PlotFileStatus::Unreadable);
     EXPECT_FALSE(directory.problem.empty());
 
-    const char* tmp = std::getenv("GENPLOT_TEST_TMP");
-    const std::string path = std::string(tmp ? tmp : "/tmp") + "/plot_file_reader_load.gpf";
+    const TestFolder folder("reader");
+    const std::string path = folder.Path("plot.gpf");
     const Bytes bytes = OnePiece();
     std::FILE* out = std::fopen(path.c_str(), "wb");
     ASSERT_NE(out, nullptr);
     ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), out), bytes.size());
     std::fclose(out);
     const PlotFile file = genplot::LoadPlotFile(path);
-    std::remove(path.c_str());
     EXPECT_EQ(file.status, PlotFileStatus::Valid) << file.problem;
     EXPECT_EQ(file.size, 241u);
     EXPECT_EQ(file.pieces.size(), 1u);
