@@ -1,12 +1,14 @@
 // Finalisation, whole and in its stages: placement of loose lines and labels, the fat-line
-// pass alone (against Clipper offsetting the same wide lines), and the box update.
+// pass alone (against Clipper offsetting the same wide lines), and the box update. The stages
+// are the library's own, reached through the tests' access class and its internal header.
 
 #include "bench/bench_support.h"
 #include "bench/workload.h"
+#include "tests/support/plot_info_test_access.h"
 
-#include "geometry/label.h"
 #include "geometry/perim.h"
 #include "plotinfo/plot_info.h"
+#include "plotinfo/routing_internal.h"
 
 #include <memory>
 #include <vector>
@@ -16,17 +18,6 @@
 #if defined(GENPLOT_BENCH_HAVE_CLIPPER)
 #include <polyclipping/clipper.hpp>
 #endif
-
-// The class CPlotInfo names as its friend for reaching the private passes; the benchmark
-// needs the fat-line pass on its own, without the placement and box steps around it.
-class PlotInfoTestAccess
-{
-  public:
-    static void MakeFatLines(CPlotInfo& plot)
-    {
-        plot.MakeFatLines();
-    }
-};
 
 namespace genplot::bench
 {
@@ -41,24 +32,6 @@ std::unique_ptr<CPlotInfo> BuiltPlot(const Workload& work)
     BuildPlot(work, *plot);
     plot->CheckForClosure();
     return plot;
-}
-
-// Everything FinalizePlotInfo does once the loose lines and labels are placed and the wide
-// lines thickened: each piece's box, then `extents`, grown by its outline, its lines and its
-// labels, in list order.
-void UpdateBoxes(CPlotInfo& plot)
-{
-    for (POSITION position = plot.pieces.GetHeadPosition(); position != nullptr;)
-    {
-        auto* piece = static_cast<CPerim*>(plot.pieces.GetNext(position));
-        piece->outline.UpdateBoundingBoxes(piece, &plot.extents);
-        for (POSITION at = piece->nonPerimeterLines.GetHeadPosition(); at != nullptr;)
-            static_cast<CLineSeg*>(piece->nonPerimeterLines.GetNext(at))
-                ->UpdateBoundingBoxes(piece, &plot.extents);
-        for (POSITION at = piece->labels.GetHeadPosition(); at != nullptr;)
-            static_cast<CLabel*>(piece->labels.GetNext(at))
-                ->UpdateBoundingBoxes(piece, &plot.extents);
-    }
 }
 
 std::uint64_t WideInputPoints(const CPlotInfo& plot)
@@ -138,7 +111,7 @@ void BM_Boxes(benchmark::State& state)
         plot->AssignLooseLabelsToPieces();
         stored = CountStoredPoints(*plot);
         clock.Start();
-        UpdateBoxes(*plot);
+        genplot::detail::GrowPieceBoxes(plot->pieces, plot->extents);
         state.SetIterationTime(clock.Stop());
     }
     SetPointRate(state, static_cast<double>(stored));

@@ -6,6 +6,7 @@
 
 #include "geometry/coord.h"
 #include "platform/ob_list.h"
+#include "platform/ob_list_delete_internal.h"
 #include "plotinfo/plot_info.h"
 
 #include <algorithm>
@@ -67,8 +68,7 @@ struct FrameworkLists
     {
         for (CObList* list : lists)
         {
-            while (!list->IsEmpty())
-                delete list->RemoveHead();
+            genplot::detail::DeleteAllAndRemove(*list);
             delete list;
         }
     }

@@ -4,6 +4,7 @@
 
 #include "bench/bench_support.h"
 #include "bench/packed_floor.h"
+#include "tests/support/file_contents.h"
 
 #include "genplot/gen_plot.h"
 #include "geometry/perim.h"
@@ -67,20 +68,6 @@ int WriteWithCGenPlot(std::FILE* file, CPlotInfo& plot, HostSide& host)
     return writer.write_plot_file(file, &plot, &config, &host.progress, &host.cancel, nullptr);
 }
 
-std::vector<unsigned char> ReadAll(const std::string& path)
-{
-    std::vector<unsigned char> bytes;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr)
-        return bytes;
-    unsigned char buffer[65536];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-        bytes.insert(bytes.end(), buffer, buffer + got);
-    std::fclose(file);
-    return bytes;
-}
-
 // Written once per process: the floor must produce the writer's bytes, or comparing their
 // speed means nothing.
 bool FloorMatchesWriter()
@@ -94,7 +81,7 @@ bool FloorMatchesWriter()
         int result = file != nullptr ? WriteWithCGenPlot(file, plot, host) : 0;
         if (file != nullptr)
             std::fclose(file);
-        const std::vector<unsigned char> written = ReadAll(ours);
+        const std::vector<unsigned char> written = ReadFileBytes(ours);
         bool same = result == 1;
         const FlatPoints flat = FlattenPoints(plot);
         for (const FlatPoints* points : {static_cast<const FlatPoints*>(nullptr), &flat})
@@ -105,7 +92,7 @@ bool FloorMatchesWriter()
                 WritePackedFloor(file, plot, kSourceName, WriterConfig(), points);
                 std::fclose(file);
             }
-            same = same && ReadAll(floor) == written;
+            same = same && ReadFileBytes(floor) == written;
         }
         std::remove(ours.c_str());
         std::remove(floor.c_str());
@@ -220,7 +207,7 @@ void BM_FloorRecordsFwrite(benchmark::State& state)
             WritePackedFloor(file, plot, kSourceName, WriterConfig());
             std::fclose(file);
         }
-        records = ReadAll(encoded);
+        records = ReadFileBytes(encoded);
         std::remove(encoded.c_str());
     }
     std::string path = Target(nullDevice, "records.gpf");

@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace genplot::detail
 {
@@ -20,8 +21,17 @@ namespace
 
 constexpr char kUniqueNameTag[] = "ggt";
 constexpr std::size_t kNameBufferSize = 256;
-// completionCode for a session the dispatcher gave up on.
+// completionCode for a session the dispatcher gave up on because the queue did not answer.
 constexpr LONG kGaveUp = 3;
+// createMode of the queue client: make the queue file, and its folders, when they are missing.
+constexpr int kCreateQueueIfMissing = 1;
+// mediaKind of a queue record: the copy it names is a generic plot file.
+constexpr unsigned char kGenericPlotMedia = 4;
+// driveName of a queue record: the drive that holds the queue directory, as text.
+constexpr char kQueueDriveName = 'c';
+// What the drive-letter answer starts as (the answer is not used): a character no drive letter
+// can be, so it never reads as a drive.
+constexpr char kNoDriveLetter = '!';
 
 // A path is handed on as a C string: a NUL inside the text would silently name another file.
 bool IsPathText(const CString& text)
@@ -39,8 +49,8 @@ void FillSubmission(tag_ti_namelist_both* record, const char* uniqueName, const 
     const std::size_t baseLength = std::strlen(baseName);
     std::memcpy(record->baseName, baseName,
                 baseLength < kQueueBaseNameMax ? baseLength : kQueueBaseNameMax);
-    record->driveName[0] = 'c';
-    record->mediaKind = 4;
+    record->driveName[0] = kQueueDriveName;
+    record->mediaKind = kGenericPlotMedia;
     record->copies = 1;
 }
 
@@ -53,7 +63,7 @@ struct DriveInfo
 DriveInfo ReadDriveInfo()
 {
     // The drive letter and the volume text are asked for but not used.
-    char driveLetter = '!';
+    char driveLetter = kNoDriveLetter;
     char volumeText[kDriveInfoTextSize] = {};
     DriveInfo drive = {0, {}};
     cc_get_driveinfo(&driveLetter, &drive.queueFlag, volumeText, drive.queueText);
@@ -61,27 +71,47 @@ DriveInfo ReadDriveInfo()
     return drive;
 }
 
-// Everything one delivery opens or makes, released on every way out.
+struct CloseStream
+{
+    void operator()(std::FILE* stream) const noexcept
+    {
+        std::fclose(stream);
+    }
+};
+
+// A stream closed when it goes out of scope. One whose close result matters (a written copy) is
+// closed by hand through release().
+using StreamGuard = std::unique_ptr<std::FILE, CloseStream>;
+
+// An output file that was not committed when it goes out of scope is discarded: the destination
+// is left as it was and no partial file stays behind.
+class OutputGuard
+{
+  public:
+    OutputGuard() = default;
+    OutputGuard(const OutputGuard&) = delete;
+    OutputGuard& operator=(const OutputGuard&) = delete;
+    ~OutputGuard()
+    {
+        Discard();
+    }
+    void Discard() noexcept
+    {
+        if (file.stream != nullptr)
+            DiscardOutputFile(&file);
+    }
+
+    OutputFile file;
+};
+
+// Everything one delivery opens or makes, each released on every way out by its own guard.
+// Members are destroyed in reverse order: the input is closed first, the queue client last.
 struct DeliveryFiles
 {
-    std::FILE* input = nullptr;
-    OutputFile output;
-    std::FILE* spool = nullptr;
-    CPlotterQueue* queue = nullptr;
-
-    DeliveryFiles() = default;
-    DeliveryFiles(const DeliveryFiles&) = delete;
-    DeliveryFiles& operator=(const DeliveryFiles&) = delete;
-    ~DeliveryFiles()
-    {
-        if (input != nullptr)
-            std::fclose(input);
-        if (output.stream != nullptr)
-            DiscardOutputFile(&output);
-        if (spool != nullptr)
-            std::fclose(spool);
-        delete queue;
-    }
+    std::unique_ptr<CPlotterQueue> queue;
+    StreamGuard spool;
+    OutputGuard output;
+    StreamGuard input;
 };
 
 // Where a delivery went or stopped, kept in plain storage (filling the caller's strings
@@ -133,15 +163,15 @@ unsigned OpenCompleteInput(const CString& inputPath, DeliveryFiles& files, long 
         return Failed(outcome, kDispatchCannotOpenInput, EINVAL);
     bool notRegular = false;
     errno = 0;
-    files.input = OpenInputFile(inputPath.GetString(), &notRegular, size);
+    files.input.reset(OpenInputFile(inputPath.GetString(), &notRegular, size));
     if (files.input == nullptr)
         return Failed(outcome, notRegular ? kDispatchNotAPlotFile : kDispatchCannotOpenInput,
                       notRegular ? 0 : ErrnoOr(ENOENT));
-    if (CheckPlotFileHeader(files.input) == 0)
+    if (CheckPlotFileHeader(files.input.get()) == 0)
         return kDispatchNotAPlotFile;
     // A cancelled or cut-short file starts like a plot file but is not one to deliver.
     errno = 0;
-    const int complete = CheckPlotFileComplete(files.input, *size);
+    const int complete = CheckPlotFileComplete(files.input.get(), *size);
     if (complete < 0)
         return Failed(outcome, kDispatchCopyFailed, ErrnoOr(EIO));
     return complete == 1 ? kDispatchNoError : kDispatchNotAPlotFile;
@@ -166,7 +196,7 @@ unsigned OpenQueue(const CString& target, int mode, const DriveInfo& drive, Deli
         return Failed(outcome, kDispatchQueueNotResponding, ENAMETOOLONG);
     try
     {
-        files.queue = new CPlotterQueue(queueFile, 1);
+        files.queue.reset(new CPlotterQueue(queueFile, kCreateQueueIfMissing));
     }
     catch (CMemoryException* error)
     {
@@ -174,10 +204,10 @@ unsigned OpenQueue(const CString& target, int mode, const DriveInfo& drive, Deli
         return Failed(outcome, kDispatchNoMemory, ENOMEM);
     }
     // Appending a record to the plot being delivered would damage it.
-    PlotterQueueAccess::RefuseIfSameFile(*files.queue, files.input);
+    PlotterQueueAccess::RefuseIfSameFile(*files.queue, files.input.get());
     errno = 0;
-    files.spool =
-        CreateUniqueFileName(kPlotQueueDirectory, nullptr, kUniqueNameTag, uniqueName, "wb");
+    files.spool.reset(
+        CreateUniqueFileName(kPlotQueueDirectory, nullptr, kUniqueNameTag, uniqueName, "wb"));
     if (files.spool == nullptr)
         return Failed(outcome, kDispatchCannotOpenOutput, ErrnoOr(EIO));
     std::memcpy(outcome->spooledName, uniqueName, sizeof outcome->spooledName);
@@ -188,12 +218,12 @@ unsigned OpenQueue(const CString& target, int mode, const DriveInfo& drive, Deli
 // leaves nothing behind. The message number.
 unsigned Copy(DeliveryFiles& files, long long size, CProgressCtrl* progress, Account* outcome)
 {
-    std::FILE* output = files.spool != nullptr ? files.spool : files.output.stream;
+    std::FILE* output = files.spool != nullptr ? files.spool.get() : files.output.file.stream;
     errno = 0;
-    int copyResult = CopyPlotFile(files.input, output, progress);
+    int copyResult = CopyPlotFile(files.input.get(), output, progress);
     int error = copyResult != 0 ? ErrnoOr(EIO) : 0;
     // The file checked is the file copied: one that changed since is not delivered.
-    if (copyResult == 0 && CurrentSize(files.input) != size)
+    if (copyResult == 0 && CurrentSize(files.input.get()) != size)
     {
         copyResult = kDispatchCopyFailed;
         error = EAGAIN;
@@ -203,8 +233,7 @@ unsigned Copy(DeliveryFiles& files, long long size, CProgressCtrl* progress, Acc
         // The last block may still sit in the stream's buffer: a flush that fails on a full
         // disk shows only here, and a copy missing its end is not a delivered file.
         errno = 0;
-        const bool closed = std::fclose(files.spool) == 0;
-        files.spool = nullptr;
+        const bool closed = std::fclose(files.spool.release()) == 0;
         if (copyResult == 0 && !closed)
         {
             copyResult = kDispatchCopyFailed;
@@ -219,18 +248,18 @@ unsigned Copy(DeliveryFiles& files, long long size, CProgressCtrl* progress, Acc
     else if (copyResult == 0)
     {
         errno = 0;
-        error = CommitOutputFile(&files.output);
+        error = CommitOutputFile(&files.output.file);
         copyResult = error != 0 ? static_cast<int>(kDispatchCopyFailed) : 0;
     }
     else
     {
-        DiscardOutputFile(&files.output);
+        files.output.Discard();
     }
     return copyResult != 0 ? Failed(outcome, kDispatchCopyFailed, error) : kDispatchNoError;
 }
 
 // The delivery proper, after the progress set-up; returns the message number. Every path
-// closes what it opened and destroys the queue client it made (DeliveryFiles).
+// closes what it opened and destroys the queue client it made (the guards of DeliveryFiles).
 unsigned Deliver(const CString& inputPath, const CString& target, int mode, CProgressCtrl* progress,
                  const DriveInfo& drive, Account* outcome)
 {
@@ -247,7 +276,8 @@ unsigned Deliver(const CString& inputPath, const CString& target, int mode, CPro
     {
         outcome->target = target.GetString();
         errno = 0;
-        if (!IsPathText(target) || !OpenOutputFile(target.GetString(), files.input, &files.output))
+        if (!IsPathText(target) ||
+            !OpenOutputFile(target.GetString(), files.input.get(), &files.output.file))
             return Failed(outcome, kDispatchCannotOpenOutput, ErrnoOr(EINVAL));
     }
     else if ((id = OpenQueue(target, mode, drive, files, uniqueName, outcome)) != kDispatchNoError)
@@ -257,8 +287,8 @@ unsigned Deliver(const CString& inputPath, const CString& target, int mode, CPro
 
     if ((id = Copy(files, size, progress, outcome)) != kDispatchNoError)
         return id;
-    std::fclose(files.input);
-    files.input = nullptr;
+    // Copied: the input is not held open while the queue is told.
+    files.input.reset();
 
     if (files.queue != nullptr)
     {

@@ -4,6 +4,7 @@
 #include "geometry/line_seg_internal.h"
 #include "geometry/perim.h"
 #include "platform/allocation_internal.h"
+#include "platform/ob_list_delete_internal.h"
 #include "platform/ob_list_internal.h"
 
 #include <cassert>
@@ -141,19 +142,14 @@ void CLineSeg::CopyLineSeg(CLineSeg* src, int first, int n)
 
 int CLineSeg::RemovePointsInLineSeg()
 {
-    // Every point deleted in list order, then all nodes at once: unlinking each node on its
-    // own would cost more than the point it held (this runs for every point of a plot). A
-    // point that is a CCoord and nothing more has nothing for its destructor to do: its block
-    // goes straight back to the allocation path. Anything else is deleted as itself.
-    for (POSITION position = points.GetHeadPosition(); position != nullptr;)
-    {
-        CObject* point = points.GetNext(position);
-        if (point != nullptr && typeid(*point) == typeid(CCoord))
+    // A point that is a CCoord and nothing more has nothing for its destructor to do: its
+    // block goes straight back to the allocation path. Anything else is deleted as itself.
+    genplot::detail::DeleteAllAndRemove(points, [](CObject* point) {
+        if (typeid(*point) == typeid(CCoord))
             genplot::detail::Free(point, sizeof(CCoord));
         else
             delete point;
-    }
-    points.RemoveAll();
+    });
     return 1;
 }
 

@@ -1,20 +1,9 @@
 #include "geometry/perim.h"
 
 #include "geometry/label.h"
+#include "platform/ob_list_delete_internal.h"
 
-namespace
-{
-
-void DeleteAll(CObList& list)
-{
-    while (!list.IsEmpty())
-    {
-        delete list.GetHead();
-        list.RemoveHead();
-    }
-}
-
-} // namespace
+using genplot::detail::DeleteAllAndRemove;
 
 CPerim::CPerim() : boxPerimeter(0.0), nonPerimeterLines(10), labels(10)
 {
@@ -28,10 +17,10 @@ CPerim::~CPerim()
 
 void CPerim::RemoveLabels()
 {
-    DeleteAll(labels);
+    DeleteAllAndRemove(labels);
 }
 
 void CPerim::DeleteNonPerimeterLines()
 {
-    DeleteAll(nonPerimeterLines);
+    DeleteAllAndRemove(nonPerimeterLines);
 }

@@ -1,6 +1,7 @@
 #include "platform/ob_list.h"
 
 #include "platform/allocation_internal.h"
+#include "platform/ob_list_delete_internal.h"
 #include "platform/ob_list_internal.h"
 
 #include <cassert>
@@ -219,6 +220,11 @@ CObList::Node* ObListAccess::NewBlock(CObList& list)
     block->next = list.blocks_;
     list.blocks_ = block;
     return reinterpret_cast<CObList::Node*>(block + 1);
+}
+
+void DeleteAllAndRemove(CObList& list) noexcept
+{
+    DeleteAllAndRemove(list, [](CObject* element) { delete element; });
 }
 
 } // namespace genplot::detail

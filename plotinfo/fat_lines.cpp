@@ -1,6 +1,7 @@
 #include "geometry/line_seg_internal.h"
 #include "geometry/perim.h"
 #include "platform/exception.h"
+#include "platform/ob_list_delete_internal.h"
 #include "plotinfo/plot_info.h"
 #include "plotinfo/plot_info_settings_internal.h"
 #include "plotinfo/settings_key_internal.h"
@@ -86,15 +87,6 @@ void HandStrokesTo(CObList& strokes, CObList& lines)
     while (!strokes.IsEmpty())
     {
         lines.AddHead(strokes.GetHead());
-        strokes.RemoveHead();
-    }
-}
-
-void DeleteStrokes(CObList& strokes)
-{
-    while (!strokes.IsEmpty())
-    {
-        delete strokes.GetHead();
         strokes.RemoveHead();
     }
 }
@@ -228,7 +220,7 @@ void CPlotInfo::MakeFatLines()
     catch (CException* exception)
     {
         // The pass ends quietly; strokes of the line in progress reached no piece and are ours.
-        DeleteStrokes(strokes);
+        genplot::detail::DeleteAllAndRemove(strokes);
         exception->Delete();
     }
 }

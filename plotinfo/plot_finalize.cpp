@@ -16,7 +16,14 @@ void CPlotInfo::FinalizePlotInfo()
         AssignLooseLabelsToPieces();
     // Placement is over and every box changes below: the index has nothing more to answer.
     DropRoutingIndex();
+    genplot::detail::GrowPieceBoxes(pieces, extents);
+}
 
+namespace genplot::detail
+{
+
+void GrowPieceBoxes(CObList& pieces, CBBox& extents)
+{
     for (POSITION piecePosition = pieces.GetHeadPosition(); piecePosition != nullptr;)
     {
         auto* piece = static_cast<CPerim*>(pieces.GetNext(piecePosition));
@@ -36,6 +43,8 @@ void CPlotInfo::FinalizePlotInfo()
         }
     }
 }
+
+} // namespace genplot::detail
 
 namespace
 {

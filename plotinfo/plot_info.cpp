@@ -2,6 +2,7 @@
 
 #include "geometry/label.h"
 #include "geometry/perim.h"
+#include "platform/ob_list_delete_internal.h"
 #include "plotinfo/piece_index_internal.h"
 #include "plotinfo/plot_config.h"
 #include "plotinfo/routing_internal.h"
@@ -18,16 +19,6 @@ constexpr long kPieceReserve = 10;
 constexpr int kMaxOutlinePoints = 6000;
 constexpr int kChunkPoints = 6000;
 constexpr int kChunkStep = 5999;
-
-// Deletes every element through its virtual destructor, then its node; null entries are skipped.
-void DeleteAll(CObList& list)
-{
-    while (!list.IsEmpty())
-    {
-        delete list.GetHead();
-        list.RemoveHead();
-    }
-}
 
 // Appends chunk copies of `source` to `destination`. Each chunk is filled before it is
 // linked, so a failed allocation never leaves a half-copied line in the list; the chunks
@@ -313,7 +304,7 @@ void CPlotInfo::AddNewPc(CPerim* /*piece*/)
 void CPlotInfo::RemovePerimeters()
 {
     DropRoutingIndex();
-    DeleteAll(pieces);
+    genplot::detail::DeleteAllAndRemove(pieces);
 }
 
 genplot::detail::PieceIndex* CPlotInfo::RoutingIndex() noexcept
@@ -397,10 +388,10 @@ CPerim* CPlotInfo::FirstPieceHolding(CLineSeg& line, const CBBox& lineBox)
 
 void CPlotInfo::RemoveLabels()
 {
-    DeleteAll(looseLabels);
+    genplot::detail::DeleteAllAndRemove(looseLabels);
 }
 
 void CPlotInfo::RemoveLooseLines()
 {
-    DeleteAll(looseLines);
+    genplot::detail::DeleteAllAndRemove(looseLines);
 }

@@ -15,6 +15,11 @@ CBBox LineBox(const CLineSeg& line);
 /// allocation failure the source keeps all its points and the chunks already appended stay.
 void AppendChunksTakingPoints(CLineSeg* source, CObList& destination);
 
+/// The last step of finalisation: grows each piece's box, and `extents`, by the piece's outline,
+/// then its lines, then its labels, piece by piece in list order. Null lines and labels are
+/// skipped. Allocates nothing.
+void GrowPieceBoxes(CObList& pieces, CBBox& extents);
+
 /// True when the boxes share at least one point, edges included; never for an empty box.
 /// A line none of whose points can lie in `box` is told apart by this alone, so routing may
 /// skip the point-by-point test.

@@ -6,12 +6,12 @@
 #include "genplot/plot_file_reader.h"
 #include "genplot/plot_file_reader_internal.h"
 #include "support/byte_builder.h"
+#include "support/test_folder.h"
 #include "support/writer_fixtures.h"
 
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <sys/stat.h>
@@ -28,13 +28,6 @@ namespace
 {
 
 using Bytes = std::vector<std::uint8_t>;
-
-std::string TempPath(const std::string& name)
-{
-    const char* tmp = std::getenv("GENPLOT_TEST_TMP");
-    return std::string(tmp != nullptr ? tmp : "/tmp") + "/reader_load_" + std::to_string(getpid()) +
-           "_" + name;
-}
 
 void WriteBytes(const std::string& path, const Bytes& bytes)
 {
@@ -90,6 +83,7 @@ Bytes OnePieceWithLongLines(int lines)
 
 TEST(PlotFileLoadTest, DevicesAndNamedPipesAreRefusedWithoutReadingOrWaiting)
 {
+    const TestFolder folder("reader-load");
     // Should a read block or go on without end, the alarm ends the test instead of hanging it.
     std::signal(SIGALRM, SIG_DFL);
     alarm(30);
@@ -99,10 +93,9 @@ TEST(PlotFileLoadTest, DevicesAndNamedPipesAreRefusedWithoutReadingOrWaiting)
     EXPECT_EQ(zero.problem, "cannot read /dev/zero: not a regular file");
     EXPECT_LT(BytesReadByProcess() - before, 1u << 20);
 
-    const std::string pipe = TempPath("pipe");
+    const std::string pipe = folder.Path("pipe");
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
     const PlotFile fifo = LoadPlotFile(pipe); // no writer: opening it must not wait for one
-    std::remove(pipe.c_str());
     EXPECT_EQ(fifo.status, PlotFileStatus::Unreadable);
     EXPECT_EQ(fifo.problem, "cannot read " + pipe + ": not a regular file");
     alarm(0);
@@ -110,40 +103,39 @@ TEST(PlotFileLoadTest, DevicesAndNamedPipesAreRefusedWithoutReadingOrWaiting)
 
 TEST(PlotFileLoadTest, AFileIsReadOnlyAsFarAsItIsAPlot)
 {
+    const TestFolder folder("reader-load");
     // A sound start, then a record no plot has, then 64 MiB (sparse, so it costs no disk).
     ByteBuilder out = Start(0);
     out.Record(0x0300, 0).Record(0x1234, 0);
-    const std::string path = TempPath("tail.gpf");
+    const std::string path = folder.Path("tail.gpf");
     WriteBytes(path, out.bytes());
     ASSERT_EQ(truncate(path.c_str(), 64 << 20), 0);
     const std::uint64_t before = BytesReadByProcess();
     const PlotFile file = LoadPlotFile(path);
     const std::uint64_t read = BytesReadByProcess() - before;
-    std::remove(path.c_str());
     EXPECT_EQ(file.status, PlotFileStatus::Invalid);
     EXPECT_EQ(file.problemOffset, 156u) << file.problem;
     EXPECT_EQ(file.size, std::uint64_t{64} << 20);
     EXPECT_LT(read, std::uint64_t{1} << 20);
 
     // Not a plot at all: the first record says so, and nothing more is read.
-    const std::string text = TempPath("text.plt");
+    const std::string text = folder.Path("text.plt");
     WriteBytes(text, Bytes{'I', 'N', ';', 'S', 'P', '1', ';'});
     ASSERT_EQ(truncate(text.c_str(), 64 << 20), 0);
     const std::uint64_t start = BytesReadByProcess();
     const PlotFile foreign = LoadPlotFile(text);
     EXPECT_LT(BytesReadByProcess() - start, std::uint64_t{1} << 20);
-    std::remove(text.c_str());
     EXPECT_EQ(foreign.status, PlotFileStatus::Invalid);
     EXPECT_EQ(foreign.problem.rfind("not a generic plot file", 0), 0u) << foreign.problem;
 }
 
 TEST(PlotFileLoadTest, PlotsLargerThanTheReadWindowDecodeAsFromMemory)
 {
+    const TestFolder folder("reader-load");
     const Bytes bytes = OnePieceWithLongLines(12); // about 786 KB
-    const std::string path = TempPath("long.gpf");
+    const std::string path = folder.Path("long.gpf");
     WriteBytes(path, bytes);
     const PlotFile loaded = LoadPlotFile(path);
-    std::remove(path.c_str());
     const PlotFile read = genplot::ReadPlotFile(bytes.data(), bytes.size());
     ASSERT_EQ(read.status, PlotFileStatus::Valid) << read.problem;
     ASSERT_EQ(loaded.status, PlotFileStatus::Valid) << loaded.problem;

@@ -8,6 +8,8 @@
 #include "platform/progress_ctrl.h"
 #include "platform/window.h"
 #include "support/complete_plot_bytes.h"
+#include "support/file_contents.h"
+#include "support/test_folder.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,19 +25,6 @@ namespace
 {
 
 using Bytes = std::vector<unsigned char>;
-
-Bytes ReadAll(const std::string& path)
-{
-    Bytes bytes;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr)
-        return bytes;
-    int c;
-    while ((c = std::fgetc(file)) != EOF)
-        bytes.push_back(static_cast<unsigned char>(c));
-    std::fclose(file);
-    return bytes;
-}
 
 // A complete plot file of `size` bytes.
 Bytes PlotFile(std::size_t size)
@@ -73,29 +62,20 @@ class Win32DispatchTest : public ::testing::Test
   protected:
     void SetUp() override
     {
-        static int counter = 0;
-        const char* base = std::getenv("GENPLOT_TEST_TMP");
-        const fs::path parent =
-            base != nullptr && base[0] != '\0' ? fs::path(base) : fs::temp_directory_path();
-        root_ = parent / ("win32-dispatch-" + std::to_string(GetCurrentProcessId()) + "-" +
-                          std::to_string(++counter));
-        fs::remove_all(root_);
-        fs::create_directories(root_);
         bar_ = CreateProgressBar();
     }
     void TearDown() override
     {
         if (bar_ != nullptr)
             DestroyWindow(bar_);
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
     }
     std::string Path(const std::string& name) const
     {
-        return (root_ / name).string();
+        return folder_.Path(name);
     }
 
-    fs::path root_;
+    TestFolder folder_{"win32-dispatch"};
+    const fs::path& root_ = folder_.path();
     HWND bar_ = nullptr;
 };
 
@@ -113,7 +93,7 @@ TEST_F(Win32DispatchTest, CopyReportsFromTheStringResourceAndFillsTheProgressBar
 
     EXPECT_EQ(SendGenericPlot(input, destination, message, &progress, 0), 1);
     EXPECT_EQ(message, "no error.");
-    EXPECT_EQ(ReadAll(Path("out.gpf")), plot);
+    EXPECT_EQ(ReadFileBytes(Path("out.gpf")), plot);
     EXPECT_EQ(SendMessageA(bar_, PBM_GETPOS, 0, 0), 100);
     EXPECT_EQ(SendMessageA(bar_, PBM_GETRANGE, FALSE, 0), 100);
 
@@ -125,7 +105,7 @@ TEST_F(Win32DispatchTest, CopyReportsFromTheStringResourceAndFillsTheProgressBar
     CString sameFile = Path("IN.GPF").c_str();
     EXPECT_EQ(SendGenericPlot(input, sameFile, message, nullptr, 0), 0);
     EXPECT_EQ(message, "unable to open output file.");
-    EXPECT_EQ(ReadAll(Path("in.gpf")), plot);
+    EXPECT_EQ(ReadFileBytes(Path("in.gpf")), plot);
 }
 
 TEST_F(Win32DispatchTest, QueueCopyLandsInThePlotterFolderAndIsSubmitted)
@@ -146,13 +126,13 @@ TEST_F(Win32DispatchTest, QueueCopyLandsInThePlotterFolderAndIsSubmitted)
     EXPECT_EQ(result, 1);
     EXPECT_EQ(message, "no error.");
 
-    const Bytes record = ReadAll(Path("plotque.que"));
+    const Bytes record = ReadFileBytes(Path("plotque.que"));
     ASSERT_EQ(record.size(), kQueueRecordSize);
     const std::string name(reinterpret_cast<const char*>(record.data()));
     ASSERT_EQ(name.size(), 11u) << name; // "ggt" and 8 hexadecimal digits
     EXPECT_EQ(name.compare(0, 3, "ggt"), 0);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(record.data() + 22)), "My Drawing.v2");
     const std::string copy = "c:\\userroot\\devq\\plotter\\" + name;
-    EXPECT_EQ(ReadAll(copy), plot);
+    EXPECT_EQ(ReadFileBytes(copy), plot);
     std::remove(copy.c_str());
 }

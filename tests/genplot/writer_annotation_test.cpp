@@ -183,15 +183,3 @@ TEST(CleanAnnotationTextTest, DropsShiftBytesAndStopsAtEndOfText)
     char empty[] = "";
     EXPECT_EQ(genplot::detail::clean_annotation_text(empty), 0);
 }
-
-TEST(LineTypeCodeTest, ZeroIsOneEverythingElseTwo)
-{
-    CLineSeg line;
-    EXPECT_EQ(genplot::detail::line_type_code(&line), 1);
-    line.lineType = 1;
-    EXPECT_EQ(genplot::detail::line_type_code(&line), 2);
-    line.lineType = 2;
-    EXPECT_EQ(genplot::detail::line_type_code(&line), 2);
-    line.lineType = -7; // set directly, past the setter's check
-    EXPECT_EQ(genplot::detail::line_type_code(&line), 2);
-}

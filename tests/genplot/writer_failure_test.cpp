@@ -73,64 +73,31 @@ TEST(WriterFailureTest, WriteRefusedAtAnyByteGivesZero)
 {
     CPlotInfo plot;
     BuildPlot(plot);
-    long total = 0;
-    {
-        FailingStream clean(StreamFaults{});
-        ASSERT_EQ(WriteTo(clean.file(), plot), 1);
-        total = clean.bytesWritten();
-    }
+    const long total = RefuseEachStreamStep(
+        kStreamWrite, [&plot](std::FILE* file) { return WriteTo(file, plot); });
     // The file, the two table patches and the final header.
-    ASSERT_GT(total, 2 * 20 + 140);
-    for (long allowed = 0; allowed < total; ++allowed)
-    {
-        StreamFaults faults;
-        faults.writeBytesBeforeFailure = allowed;
-        FailingStream stream(faults);
-        EXPECT_EQ(WriteTo(stream.file(), plot), 0) << "writes fail after " << allowed << " bytes";
-        EXPECT_GE(stream.failedWrites(), 1);
-    }
+    EXPECT_GT(total, 2 * 20 + 140);
 }
 
 TEST(WriterFailureTest, SeekRefusedAtAnyStepGivesZero)
 {
     CPlotInfo plot;
     BuildPlot(plot);
-    int seeks = 0;
-    {
-        FailingStream clean(StreamFaults{});
-        ASSERT_EQ(WriteTo(clean.file(), plot), 1);
-        seeks = clean.seekCount();
-    }
-    ASSERT_EQ(seeks, 3); // the piece-table patch out and back, then back to the header
-    for (int allowed = 0; allowed < seeks; ++allowed)
-    {
-        StreamFaults faults;
-        faults.seeksBeforeFailure = allowed;
-        FailingStream stream(faults);
-        EXPECT_EQ(WriteTo(stream.file(), plot), 0) << "seek " << allowed << " fails";
-        EXPECT_EQ(stream.failedSeeks(), 1);
-    }
+    // The writer stops at the refused seek: it never tries another.
+    const long seeks = RefuseEachStreamStep(
+        kStreamSeek, [&plot](std::FILE* file) { return WriteTo(file, plot); },
+        [](const FailingStream& stream) { EXPECT_EQ(stream.failedSeeks(), 1); });
+    EXPECT_EQ(seeks, 3); // the piece-table patch out and back, then back to the header
 }
 
 TEST(WriterFailureTest, PositionQueryRefusedAtAnyStepGivesZero)
 {
     CPlotInfo plot;
     BuildPlot(plot);
-    int tells = 0;
-    {
-        FailingStream clean(StreamFaults{});
-        ASSERT_EQ(WriteTo(clean.file(), plot), 1);
-        tells = clean.tellCount();
-    }
-    ASSERT_GT(tells, 0);
-    for (int allowed = 0; allowed < tells; ++allowed)
-    {
-        StreamFaults faults;
-        faults.tellsBeforeFailure = allowed;
-        FailingStream stream(faults);
-        EXPECT_EQ(WriteTo(stream.file(), plot), 0) << "position query " << allowed << " fails";
-        EXPECT_EQ(stream.failedTells(), 1);
-    }
+    const long tells = RefuseEachStreamStep(
+        kStreamTell, [&plot](std::FILE* file) { return WriteTo(file, plot); },
+        [](const FailingStream& stream) { EXPECT_EQ(stream.failedTells(), 1); });
+    EXPECT_GT(tells, 0);
 }
 
 TEST(WriterFailureTest, FailureStopsProgressAtOnce)

@@ -272,6 +272,8 @@ TEST(WriterLayoutTest, LineTypeRecordOnlyWhenTheCodeChanges)
     AddLine(piece, {{3, 3}, {4, 4}}, 1, 0); // code 1
     AddLine(piece, {{5, 5}, {6, 6}}, 1, 0); // unchanged
     AddLine(piece, {{7, 7}, {8, 8}}, 1, 1); // code 2 again
+    // Set directly, past the setter's check: any type but 0 is code 2, so nothing.
+    AddLine(piece, {{9, 9}, {10, 10}}, 1, -7);
 
     ByteBuilder expected = OnePieceFileStart(0, 0, 10, 0);
     Empty(expected, 0x0400);
@@ -283,6 +285,7 @@ TEST(WriterLayoutTest, LineTypeRecordOnlyWhenTheCodeChanges)
     Polyline(expected, {{5, 5}, {6, 6}});
     LineType(expected, 2);
     Polyline(expected, {{7, 7}, {8, 8}});
+    Polyline(expected, {{9, 9}, {10, 10}});
     Empty(expected, 0x03FF);
     Empty(expected, 0xFFFF);
 

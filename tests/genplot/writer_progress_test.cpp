@@ -87,10 +87,9 @@ void BuildCancellablePlot(CPlotInfo& plot)
     plot.looseLabels.AddTail(MakeLabel("L", 0, 0, 40));
 }
 
-// The file as a cancel after L1 leaves it: the header as first written (counts and offsets of
-// a fresh writer, piece table offset still absent), both table entries without a section
-// offset, piece A up to L1, and nothing after.
-std::vector<std::uint8_t> CancelledAfterFirstLine()
+// The header as the writer first writes it for the two-piece plot: counts and offsets of a
+// fresh writer, the piece table offset still absent.
+ExpectedHeader FirstWrittenHeader()
 {
     ExpectedHeader header;
     header.pieceCount = 2;
@@ -98,8 +97,16 @@ std::vector<std::uint8_t> CancelledAfterFirstLine()
     const std::int32_t extents[4] = {0, 0, 30, 20};
     std::copy(extents, extents + 4, header.extents);
     header.pieceTableOffset = -1;
+    return header;
+}
+
+// The file as a cancel after L1 leaves it: the header as first written (counts and offsets of
+// a fresh writer, piece table offset still absent), both table entries without a section
+// offset, piece A up to L1, and nothing after.
+std::vector<std::uint8_t> CancelledAfterFirstLine()
+{
     ByteBuilder bytes;
-    AppendHeaderRecord(bytes, header);
+    AppendHeaderRecord(bytes, FirstWrittenHeader());
     bytes.Record(0x01FF, 0).Record(0x02FF, 0).Record(0x0300, 40);
     bytes.I32(0).I32(0).I32(10).I32(0).I32(-1);
     bytes.I32(20).I32(20).I32(30).I32(20).I32(-1);
@@ -211,14 +218,8 @@ TEST_F(WriterProgressTest, CancelInTheSecondPieceKeepsTheFirstPiecesOffset)
     });
 
     EXPECT_EQ(Write(plot, window.progress(), &cancel), 0);
-    ExpectedHeader header;
-    header.pieceCount = 2;
-    header.defaultTextHeight = 40;
-    const std::int32_t extents[4] = {0, 0, 30, 20};
-    std::copy(extents, extents + 4, header.extents);
-    header.pieceTableOffset = -1;
     ByteBuilder bytes;
-    AppendHeaderRecord(bytes, header);
+    AppendHeaderRecord(bytes, FirstWrittenHeader());
     bytes.Record(0x01FF, 0).Record(0x02FF, 0).Record(0x0300, 40);
     bytes.I32(0).I32(0).I32(10).I32(0).I32(196); // piece A's section: 156 + 2 x 20
     bytes.I32(20).I32(20).I32(30).I32(20).I32(-1);

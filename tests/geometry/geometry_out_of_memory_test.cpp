@@ -1,6 +1,5 @@
 #include "geometry/line_seg.h"
-#include "platform/allocation_internal.h"
-#include "platform/exception.h"
+#include "support/allocation_faults.h"
 
 #include <memory>
 
@@ -8,34 +7,6 @@
 
 namespace
 {
-
-// Runs `action` with the n-th allocation failing, for n = 1, 2, ... until it completes;
-// returns how many failing runs there were. Each failure must leave as CMemoryException*.
-template <class Setup, class Action, class Check>
-int FailEachAllocation(Setup setup, Action action, Check check)
-{
-    for (long n = 1; n < 10000; ++n)
-    {
-        auto state = setup();
-        genplot::detail::FailAllocationAfter(n);
-        bool failed = false;
-        try
-        {
-            action(*state);
-        }
-        catch (CException* e)
-        {
-            failed = true;
-            e->Delete();
-        }
-        genplot::detail::FailAllocationAfter(0);
-        check(*state, failed);
-        if (!failed)
-            return static_cast<int>(n - 1);
-    }
-    ADD_FAILURE() << "action never completed";
-    return -1;
-}
 
 TEST(GeometryOutOfMemoryTest, AddPointLeavesOnlyLivePoints)
 {

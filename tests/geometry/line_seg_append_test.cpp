@@ -5,10 +5,11 @@
 #include "geometry/line_seg.h"
 #include "geometry/line_seg_internal.h"
 #include "platform/allocation_internal.h"
-#include "platform/exception.h"
+#include "support/allocation_faults.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <utility>
 #include <vector>
@@ -139,49 +140,39 @@ TEST(LineSegAppendTest, AFailedAllocationKeepsTheLeadingPointsAndLosesNothing)
     for (const PlotPoint& point : points)
         expected.AddPoint(point.x, point.y);
     Coords all = Forward(expected);
+    auto lineWithOnePoint = [] {
+        auto line = std::make_unique<CLineSeg>();
+        line->AddPoint(-1, -1);
+        return line;
+    };
+    auto append = [&points](CLineSeg& line) {
+        AppendPoints(line, points.data(), static_cast<int>(points.size()));
+    };
     // Every allocation a complete append makes (points and node blocks) is a place to fail.
     unsigned long allocations = 0;
     {
-        CLineSeg line;
-        line.AddPoint(-1, -1);
-        unsigned long start = genplot::detail::AllocationCount();
-        AppendPoints(line, points.data(), static_cast<int>(points.size()));
-        allocations = genplot::detail::AllocationCount() - start;
+        auto line = lineWithOnePoint();
+        allocations = AllocationsMadeBy([&] { append(*line); });
     }
     ASSERT_GT(allocations, points.size());
 
-    int failures = 0;
-    for (long n = 1; n < 1000; ++n)
-    {
-        CLineSeg line;
-        line.AddPoint(-1, -1);
-        genplot::detail::FailAllocationAfter(n);
-        bool failed = false;
-        try
-        {
-            AppendPoints(line, points.data(), static_cast<int>(points.size()));
-        }
-        catch (CMemoryException* e)
-        {
-            failed = true;
-            e->Delete();
-        }
-        genplot::detail::FailAllocationAfter(0);
-        Coords kept = Forward(line);
-        ASSERT_EQ(Backward(line), kept) << "failing allocation " << n;
-        ASSERT_LE(kept.size(), all.size());
-        ASSERT_TRUE(std::equal(kept.begin(), kept.end(), all.begin()))
-            << "failing allocation " << n;
-        if (!failed)
-        {
-            EXPECT_EQ(kept, all);
-            break;
-        }
-        ++failures;
-        // The line goes on taking points after the failure.
-        line.AddPoint(1000, 1000);
-        ASSERT_EQ(Forward(line).back(), (std::pair<long, long>(1000, 1000)));
-    }
+    const long failures = FailEachAllocation(
+        lineWithOnePoint, append,
+        [&all](CLineSeg& line, bool failed) {
+            Coords kept = Forward(line);
+            ASSERT_EQ(Backward(line), kept);
+            ASSERT_LE(kept.size(), all.size());
+            ASSERT_TRUE(std::equal(kept.begin(), kept.end(), all.begin()));
+            if (!failed)
+            {
+                EXPECT_EQ(kept, all);
+                return;
+            }
+            // The line goes on taking points after the failure.
+            line.AddPoint(1000, 1000);
+            ASSERT_EQ(Forward(line).back(), (std::pair<long, long>(1000, 1000)));
+        },
+        1000);
     EXPECT_EQ(static_cast<unsigned long>(failures), allocations);
 }
 
@@ -208,6 +199,7 @@ TEST(LineSegAppendTest, RemovingPointsDeletesEachAsWhatItIs)
         line.points.AddTail(new CountedPoint(&destroyed));
         line.AddPoint(4, 4);
         line.points.AddTail(new CountedPoint(&destroyed));
+        line.points.AddTail(nullptr); // a host may append one: there is nothing to delete
         EXPECT_EQ(line.RemovePointsInLineSeg(), 1);
         EXPECT_EQ(destroyed, 2);
         EXPECT_EQ(line.GetPointCount(), 0);

@@ -1,6 +1,8 @@
 #include "geometry/label.h"
 #include "geometry/perim.h"
 
+#include <vector>
+
 #include <gtest/gtest.h>
 
 namespace
@@ -24,6 +26,20 @@ struct CountedLabel : CLabel
     {
         ++destroyedLabels;
     }
+};
+
+std::vector<int> deletionOrder;
+
+struct OrderedLine : CLineSeg
+{
+    explicit OrderedLine(int idValue) : id(idValue)
+    {
+    }
+    ~OrderedLine() override
+    {
+        deletionOrder.push_back(id);
+    }
+    int id;
 };
 
 TEST(PerimTest, NewPieceIsEmpty)
@@ -87,6 +103,30 @@ TEST(PerimTest, RemoveOperationsEmptyTheirListsOnly)
     EXPECT_EQ(piece.nonPerimeterLines.GetCount(), 1);
     piece.DeleteNonPerimeterLines();
     EXPECT_EQ(destroyedLines, 1);
+}
+
+TEST(PerimTest, DeletingLinesGoesInListOrderSkipsNullsAndLeavesTheListUsable)
+{
+    deletionOrder.clear();
+    {
+        CPerim piece;
+        // Twelve lines and a null a host appended: more than one node block.
+        for (int id = 1; id <= 12; ++id)
+        {
+            piece.nonPerimeterLines.AddTail(new OrderedLine(id));
+            if (id == 6)
+                piece.nonPerimeterLines.AddTail(nullptr);
+        }
+        piece.DeleteNonPerimeterLines();
+        EXPECT_EQ(deletionOrder, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+        EXPECT_TRUE(piece.nonPerimeterLines.IsEmpty());
+        EXPECT_EQ(piece.nonPerimeterLines.GetHeadPosition(), nullptr);
+        EXPECT_EQ(piece.nonPerimeterLines.GetTailPosition(), nullptr);
+        piece.nonPerimeterLines.AddTail(new OrderedLine(13));
+        EXPECT_EQ(piece.nonPerimeterLines.GetCount(), 1);
+    }
+    EXPECT_EQ(deletionOrder.back(), 13);
+    EXPECT_EQ(deletionOrder.size(), 13u);
 }
 
 } // namespace

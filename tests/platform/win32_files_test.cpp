@@ -5,6 +5,8 @@
 #include "platform/drive_info.h"
 #include "platform/native_path_internal.h"
 #include "platform/plot_queue.h"
+#include "support/file_contents.h"
+#include "support/test_folder.h"
 
 #include <cctype>
 #include <cerrno>
@@ -31,19 +33,6 @@ namespace
 
 using Bytes = std::vector<unsigned char>;
 
-Bytes ReadAll(const std::string& path)
-{
-    Bytes bytes;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr)
-        return bytes;
-    int c;
-    while ((c = std::fgetc(file)) != EOF)
-        bytes.push_back(static_cast<unsigned char>(c));
-    std::fclose(file);
-    return bytes;
-}
-
 void WriteAll(const std::string& path, const std::string& text)
 {
     std::FILE* file = std::fopen(path.c_str(), "wb");
@@ -61,28 +50,13 @@ Bytes BytesOf(const std::string& text)
 class Win32FilesTest : public ::testing::Test
 {
   protected:
-    void SetUp() override
-    {
-        static int counter = 0;
-        const char* base = std::getenv("GENPLOT_TEST_TMP");
-        const fs::path parent =
-            base != nullptr && base[0] != '\0' ? fs::path(base) : fs::temp_directory_path();
-        root_ = parent / ("win32-" + std::to_string(GetCurrentProcessId()) + "-" +
-                          std::to_string(++counter));
-        fs::remove_all(root_);
-        fs::create_directories(root_);
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
     std::string Path(const std::string& name) const
     {
-        return (root_ / name).string();
+        return folder_.Path(name);
     }
 
-    fs::path root_;
+    TestFolder folder_{"win32"};
+    const fs::path& root_ = folder_.path();
 };
 
 // Sets an environment variable with SetEnvironmentVariableA (null: removes it) for one scope.
@@ -164,7 +138,7 @@ TEST_F(Win32FilesTest, UniqueNamesAreNewFilesInAFolderMadeOnDemand)
         EXPECT_TRUE(IsUniqueName(name, "ggt", "")) << name;
         std::fputc('x', file);
         std::fclose(file);
-        EXPECT_EQ(ReadAll(Path("a") + "\\b\\c\\" + name), BytesOf("x"));
+        EXPECT_EQ(ReadFileBytes(Path("a") + "\\b\\c\\" + name), BytesOf("x"));
         names.insert(name);
     }
     EXPECT_EQ(names.size(), 20u);
@@ -208,7 +182,7 @@ TEST_F(Win32FilesTest, QueueAppendsWholeRecordsAtTheirOffsets)
     Bytes expected = ExpectedRecord("ggt0000ABCD", "drawing");
     const Bytes next = ExpectedRecord("ggt12345678", "twenty-characters-xx");
     expected.insert(expected.end(), next.begin(), next.end());
-    EXPECT_EQ(ReadAll(queueFile), expected);
+    EXPECT_EQ(ReadFileBytes(queueFile), expected);
 }
 
 TEST_F(Win32FilesTest, QueueWithoutCreateModeNeedsAnExistingFileAndCreateModeMakesItsFolders)
@@ -223,7 +197,7 @@ TEST_F(Win32FilesTest, QueueWithoutCreateModeNeedsAnExistingFileAndCreateModeMak
     CPlotterQueue fresh((Path("fresh") + "\\home\\plotque.que").c_str(), 1);
     ASSERT_EQ(fresh.responseState, 0);
     EXPECT_EQ(fresh.MsgSubmitMedia(&record), 0);
-    EXPECT_EQ(ReadAll(Path("fresh") + "\\home\\plotque.que").size(), 134u);
+    EXPECT_EQ(ReadFileBytes(Path("fresh") + "\\home\\plotque.que").size(), 134u);
 }
 
 TEST_F(Win32FilesTest, ConcurrentSubmittersNeverInterleaveRecords)
@@ -246,7 +220,7 @@ TEST_F(Win32FilesTest, ConcurrentSubmittersNeverInterleaveRecords)
     for (std::thread& thread : threads)
         thread.join();
 
-    const Bytes bytes = ReadAll(queueFile);
+    const Bytes bytes = ReadFileBytes(queueFile);
     ASSERT_EQ(bytes.size(), 134u * kThreads * kEach);
     int counts[kThreads] = {};
     for (std::size_t at = 0; at < bytes.size(); at += 134)
@@ -276,22 +250,22 @@ TEST_F(Win32FilesTest, OutputFileRefusesTheInputUnderAnyName)
     OutputFile output;
     for (const std::string& same : {input, otherSpelling, Path("link.gpf")})
         EXPECT_FALSE(OpenOutputFile(same.c_str(), in, &output)) << same;
-    EXPECT_EQ(ReadAll(input), BytesOf("plot bytes"));
+    EXPECT_EQ(ReadFileBytes(input), BytesOf("plot bytes"));
 
     // Another file keeps its contents until the complete copy takes its place.
     WriteAll(Path("out.gpf"), "old contents");
     ASSERT_TRUE(OpenOutputFile(Path("out.gpf").c_str(), in, &output));
     EXPECT_TRUE(output.replaces);
     std::fputs("ab", output.stream);
-    EXPECT_EQ(ReadAll(Path("out.gpf")), BytesOf("old contents"));
+    EXPECT_EQ(ReadFileBytes(Path("out.gpf")), BytesOf("old contents"));
     EXPECT_EQ(CommitOutputFile(&output), 0);
-    EXPECT_EQ(ReadAll(Path("out.gpf")), BytesOf("ab"));
+    EXPECT_EQ(ReadFileBytes(Path("out.gpf")), BytesOf("ab"));
 
     // A discarded output leaves the destination and no temporary file.
     ASSERT_TRUE(OpenOutputFile(Path("out.gpf").c_str(), in, &output));
     std::fputs("cd", output.stream);
     DiscardOutputFile(&output);
-    EXPECT_EQ(ReadAll(Path("out.gpf")), BytesOf("ab"));
+    EXPECT_EQ(ReadFileBytes(Path("out.gpf")), BytesOf("ab"));
     std::size_t entries = 0;
     for (const auto& entry : fs::directory_iterator(root_))
         entries += entry.path().filename().string()[0] == '.' ? 100 : 1;

@@ -190,6 +190,21 @@ TEST_F(FinalizeTest, FinalBoxesSkipLinesWithANonZeroGeometryType)
     ExpectBox(plot.extents, 0, 0, 150, 120);
 }
 
+TEST_F(FinalizeTest, FinalBoxesSkipNullLinesAndLabelsAHostAppended)
+{
+    CPlotInfo plot;
+    ClosedBox(plot, 0, 0, 100, 100);
+    CPerim* piece = PieceAt(plot, 0);
+    piece->nonPerimeterLines.AddTail(nullptr);
+    piece->nonPerimeterLines.AddTail(NewLine({{50, 50}, {150, 120}}));
+    piece->labels.AddTail(nullptr);
+    plot.FinalizePlotInfo();
+    ExpectBox(piece->box, 0, 0, 150, 120);
+    ExpectBox(plot.extents, 0, 0, 150, 120);
+    EXPECT_EQ(piece->nonPerimeterLines.GetCount(), 2);
+    EXPECT_EQ(piece->labels.GetCount(), 1);
+}
+
 TEST_F(FinalizeTest, OutlineWithANonZeroGeometryTypeKeepsTheBoxItWasMadeWith)
 {
     CPlotInfo plot;

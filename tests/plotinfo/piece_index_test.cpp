@@ -6,6 +6,7 @@
 #include "platform/allocation_internal.h"
 #include "platform/exception.h"
 #include "plotinfo/piece_index_internal.h"
+#include "support/allocation_faults.h"
 
 #include <array>
 #include <climits>
@@ -14,7 +15,6 @@
 #include <string>
 
 using namespace plot_test;
-using genplot::detail::FailAllocationAfter;
 
 namespace
 {
@@ -317,21 +317,12 @@ TEST(PieceIndexTest, AllocationFailuresGiveTheSameRoutingOrLeaveCleanly)
     for (long n = 1;; ++n)
     {
         CPlotInfo plot;
-        bool failed = false;
         unsigned long before = genplot::detail::AllocationCount();
-        FailAllocationAfter(n);
-        try
-        {
+        const bool failed = FailsAt(n, [&plot, &script] {
             Play(plot, script);
             plot.FinalizePlotInfo();
-        }
-        catch (CException* exception)
-        {
-            exception->Delete();
-            failed = true;
-        }
+        });
         bool fired = genplot::detail::AllocationCount() - before >= static_cast<unsigned long>(n);
-        FailAllocationAfter(0);
         if (!fired)
             break; // every allocation of the run has failed once
         if (failed)

@@ -6,10 +6,12 @@
 #include "platform/allocation_internal.h"
 #include "platform/exception.h"
 #include "plotinfo/settings_key_internal.h"
+#include "support/allocation_faults.h"
+
+#include <memory>
 
 using namespace plot_test;
 using genplot::detail::AllocationCount;
-using genplot::detail::FailAllocationAfter;
 
 namespace
 {
@@ -82,24 +84,6 @@ int LineCount(const CPlotInfo& plot)
     return count;
 }
 
-// Runs `step` with the n-th allocation failing; true when it failed.
-template <class Step> bool FailsAt(long n, Step step)
-{
-    bool failed = false;
-    FailAllocationAfter(n);
-    try
-    {
-        step();
-    }
-    catch (CException* exception)
-    {
-        exception->Delete();
-        failed = true;
-    }
-    FailAllocationAfter(0);
-    return failed;
-}
-
 class PlotInfoOutOfMemoryTest : public ::testing::Test
 {
   protected:
@@ -111,21 +95,16 @@ class PlotInfoOutOfMemoryTest : public ::testing::Test
 
 TEST_F(PlotInfoOutOfMemoryTest, AssemblyFailingAtEachAllocationKeepsListsLive)
 {
-    long n = 1;
-    for (;; ++n)
-    {
-        CPlotInfo plot;
-        bool failed = FailsAt(n, [&plot] {
-            AddStrokes(plot);
-            AddLabels(plot);
-        });
-        ExpectOnlyLiveObjects(plot);
-        if (!failed)
-            break;
-    }
+    const long failures =
+        FailEachAllocation([] { return std::make_unique<CPlotInfo>(); },
+                           [](CPlotInfo& plot) {
+                               AddStrokes(plot);
+                               AddLabels(plot);
+                           },
+                           [](CPlotInfo& plot, bool) { ExpectOnlyLiveObjects(plot); });
     // Every point, node block, line, piece and label is an allocation: the loop has covered
     // them all. (Stored strokes take the current line's points over, so points are made once.)
-    EXPECT_GT(n, 40);
+    EXPECT_GE(failures, 40);
 }
 
 TEST_F(PlotInfoOutOfMemoryTest, FinalisationFailingAtEachAllocationKeepsListsLive)
@@ -206,9 +185,7 @@ TEST_F(PlotInfoOutOfMemoryTest, FailureWhileChunkingKeepsTheChunksAlreadyStored)
     {
         CPlotInfo plot;
         fill(plot);
-        unsigned long start = AllocationCount();
-        plot.CheckForClosure();
-        total = AllocationCount() - start;
+        total = AllocationsMadeBy([&plot] { plot.CheckForClosure(); });
         ASSERT_EQ(plot.looseLines.GetCount(), 2);
     }
     // The last allocations make the second chunk (two points), or finish linking the first.

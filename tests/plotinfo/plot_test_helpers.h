@@ -5,6 +5,7 @@
 #include "geometry/perim.h"
 #include "plotinfo/plot_info.h"
 #include "plotinfo/vector_2d_internal.h"
+#include "support/plot_info_test_access.h"
 #include "support/scoped_env.h"
 
 #include <cstdio>
@@ -18,24 +19,6 @@
 
 using Point = std::pair<long, long>;
 using Points = std::vector<Point>;
-
-/// Reaches the private operations of CPlotInfo (declared a friend there).
-class PlotInfoTestAccess
-{
-  public:
-    static double GetDistanceSquared(CPlotInfo& plot, CPerim* piece, CCoord* point)
-    {
-        return plot.GetDistanceSquared(piece, point);
-    }
-    static void MakeFatLines(CPlotInfo& plot)
-    {
-        plot.MakeFatLines();
-    }
-    static void OffsetLineSegs(CPlotInfo& plot, CObList& strokes, CLineSeg* line)
-    {
-        plot.OffsetLineSegs(strokes, line);
-    }
-};
 
 namespace plot_test
 {

@@ -4,12 +4,10 @@
 
 #include "plot_test_helpers.h"
 
-#include "platform/allocation_internal.h"
 #include "platform/exception.h"
+#include "support/allocation_faults.h"
 
 using namespace plot_test;
-using genplot::detail::AllocationCount;
-using genplot::detail::FailAllocationAfter;
 
 namespace
 {
@@ -37,24 +35,6 @@ void TenPieces(CPlotInfo& plot)
         long x = 100000 + 1000 * i;
         Stroke(plot, {{x, 0}, {x + 100, 0}, {x + 100, 100}, {x, 0}});
     }
-}
-
-// Runs `step` with the n-th allocation from now failing; true when it failed.
-template <class Step> bool FailsAt(long n, Step step)
-{
-    bool failed = false;
-    FailAllocationAfter(n);
-    try
-    {
-        step();
-    }
-    catch (CException* exception)
-    {
-        exception->Delete();
-        failed = true;
-    }
-    FailAllocationAfter(0);
-    return failed;
 }
 
 TEST(StrokeHandoverTest, StoredLinesHoldTheStrokeAndTheCurrentLineStartsAfresh)
@@ -122,9 +102,7 @@ TEST(StrokeHandoverTest, FailureWhileStoringKeepsTheStrokeInTheCurrentLine)
             CPlotInfo plot;
             TenPieces(plot);
             Send(plot, points);
-            unsigned long start = AllocationCount();
-            plot.CheckForClosure();
-            total = AllocationCount() - start;
+            total = AllocationsMadeBy([&plot] { plot.CheckForClosure(); });
         }
         ASSERT_GT(total, 0u);
         for (unsigned long n = 1; n <= total; ++n)
@@ -172,9 +150,7 @@ TEST(StrokeHandoverTest, PlacementFailureLeavesEachLineLooseWithItsPoints)
             CPlotInfo plot;
             build(plot);
             ASSERT_EQ(plot.looseLines.GetCount(), 12);
-            unsigned long start = AllocationCount();
-            plot.AssignLooseLinesToPieces();
-            total = AllocationCount() - start;
+            total = AllocationsMadeBy([&plot] { plot.AssignLooseLinesToPieces(); });
         }
         ASSERT_GT(total, 0u);
         for (unsigned long n = 1; n <= total; ++n)

@@ -90,20 +90,6 @@ void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& by
     EXPECT_EQ(std::fclose(file), 0);
 }
 
-std::vector<std::uint8_t> ReadFileBytes(const std::string& path)
-{
-    std::vector<std::uint8_t> bytes;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr)
-        return bytes;
-    std::uint8_t block[4096];
-    std::size_t got;
-    while ((got = std::fread(block, 1, sizeof block, file)) > 0)
-        bytes.insert(bytes.end(), block, block + got);
-    std::fclose(file);
-    return bytes;
-}
-
 bool FileExists(const std::string& path)
 {
     struct stat info;

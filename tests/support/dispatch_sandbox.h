@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/file_contents.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -73,10 +75,9 @@ class DispatchSandbox
 /// Bytes of a complete generic plot file of `size` bytes (at least 160; see CompletePlotBytes).
 std::vector<std::uint8_t> PlotFileBytes(std::size_t size);
 
-/// Writes `bytes` to `path`, replacing it; fails the current test on error.
+/// Writes `bytes` to `path`, replacing it; fails the current test on error. (ReadFileBytes,
+/// its counterpart, is in support/file_contents.h.)
 void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
-/// Every byte of the file at `path`; empty when it cannot be read.
-std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
 bool FileExists(const std::string& path);
 /// Names of the entries of `directory`, sorted, without "." and ".."; empty when missing.
 std::vector<std::string> ListDirectory(const std::string& directory);

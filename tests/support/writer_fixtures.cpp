@@ -46,6 +46,18 @@ CLabel* MakeLabel(const std::string& text, std::int32_t x, std::int32_t y, std::
     return label;
 }
 
+ExpectedHeader SampleHeader()
+{
+    ExpectedHeader h;
+    h.sourceName = "sample";
+    h.extents[0] = h.extents[1] = 0;
+    h.extents[2] = h.extents[3] = 100;
+    h.defaultTextHeight = 10;
+    for (int i = 0; i < 5; ++i)
+        h.configValues[i] = 7 + i;
+    return h;
+}
+
 ByteBuilder& AppendHeaderRecord(ByteBuilder& bytes, const ExpectedHeader& header)
 {
     std::string name = header.sourceName.substr(0, 20);

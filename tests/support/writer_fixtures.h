@@ -49,6 +49,11 @@ struct ExpectedHeader
     std::int32_t pieceAnnotationOffset = -1;
 };
 
+/// The header of the small files the reader and inspection tests spell out by hand: source
+/// "sample", extents (0,0)-(100,100), default text height 10, configuration values 7 to 11,
+/// no counts, the piece table at 152.
+ExpectedHeader SampleHeader();
+
 /// Appends the 144-byte header record (record header and body) to `bytes`.
 ByteBuilder& AppendHeaderRecord(ByteBuilder& bytes, const ExpectedHeader& header);
 

@@ -2,6 +2,8 @@
 // by byte from the layout: exit status, stdout and stderr.
 
 #include "support/byte_builder.h"
+#include "support/file_contents.h"
+#include "support/test_folder.h"
 #include "support/writer_fixtures.h"
 
 #include <algorithm>
@@ -9,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -23,20 +24,12 @@ namespace
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Header record and markers as these files start: source "sample", extents (0,0)-(100,100),
-// default text height 10, configuration values 7 to 11; 152 bytes.
+// Header record and markers as these files start (the sample header with these counts and
+// offsets); 152 bytes.
 ByteBuilder Start(std::uint16_t pieces, std::uint16_t loose, std::int32_t looseAt,
                   std::int32_t tableAt)
 {
-    ExpectedHeader h;
-    h.sourceName = "sample";
-    h.extents[0] = h.extents[1] = 0;
-    h.extents[2] = h.extents[3] = 100;
-    h.defaultTextHeight = 10;
-    for (int i = 0; i < 5; ++i)
-    {
-        h.configValues[i] = 7 + i;
-    }
+    ExpectedHeader h = SampleHeader();
     h.pieceCount = pieces;
     h.looseAnnotationCount = loose;
     h.looseAnnotationOffset = looseAt;
@@ -93,29 +86,9 @@ struct CommandResult
     std::string err;
 };
 
-std::string Slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 class InspectCommandsTest : public ::testing::Test
 {
   protected:
-    void SetUp() override
-    {
-        const char* base = std::getenv("GENPLOT_TEST_TMP");
-        std::string pattern = std::string(base ? base : "/tmp") + "/inspect-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override
-    {
-        std::system(("rm -rf '" + dir_ + "'").c_str());
-    }
-
     std::string Write(const std::string& name, const Bytes& bytes)
     {
         const std::string path = dir_ + "/" + name;
@@ -135,12 +108,13 @@ class InspectCommandsTest : public ::testing::Test
             prefix + "'" + GENPLOT_EXE + "' " + arguments + " >'" + out + "' 2>'" + err + "'";
         const int status = std::system(command.c_str());
         run.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.out = Slurp(out);
-        run.err = Slurp(err);
+        run.out = ReadFileText(out);
+        run.err = ReadFileText(err);
         return run;
     }
 
-    std::string dir_;
+    TestFolder folder_{"inspect"};
+    const std::string dir_ = folder_.path().string();
 };
 
 } // namespace

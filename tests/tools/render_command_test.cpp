@@ -4,6 +4,8 @@
 // pixel in tests/render.
 
 #include "support/byte_builder.h"
+#include "support/file_contents.h"
+#include "support/test_folder.h"
 #include "support/writer_fixtures.h"
 #include "tools/program_runner.h"
 
@@ -13,7 +15,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <initializer_list>
-#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -164,14 +165,6 @@ std::vector<Step> Square(std::vector<Step> lines = {})
     return steps;
 }
 
-std::string Slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 bool HaveTool(const char* name)
 {
     return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
@@ -185,18 +178,6 @@ int Exit(int status)
 class RenderCommandTest : public ::testing::Test
 {
   protected:
-    void SetUp() override
-    {
-        const char* base = std::getenv("GENPLOT_TEST_TMP");
-        std::string pattern = std::string(base ? base : "/tmp") + "/render-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override
-    {
-        std::system(("rm -rf '" + dir_ + "'").c_str());
-    }
-
     std::string Input(const Bytes& bytes)
     {
         const std::string input = dir_ + "/plot.gpf";
@@ -221,8 +202,8 @@ class RenderCommandTest : public ::testing::Test
             std::remove(output_.c_str());
         }
         const int status = Exit(std::system(command.c_str()));
-        picture = Slurp(name == "-" ? dir_ + "/stdout" : output_);
-        err = Slurp(dir_ + "/stderr");
+        picture = ReadFileText(name == "-" ? dir_ + "/stdout" : output_);
+        err = ReadFileText(dir_ + "/stderr");
         return status;
     }
 
@@ -239,7 +220,7 @@ class RenderCommandTest : public ::testing::Test
         {
             return 0;
         }
-        const std::string text = Slurp(info);
+        const std::string text = ReadFileText(info);
         const std::size_t at = text.find("Pages:");
         return at == std::string::npos ? 0 : std::atoi(text.c_str() + at + 6);
     }
@@ -252,10 +233,11 @@ class RenderCommandTest : public ::testing::Test
         const std::string png = dir_ + "/svg.png";
         EXPECT_EQ(Exit(std::system(("rsvg-convert '" + output_ + "' -o '" + png + "'").c_str())),
                   0);
-        EXPECT_EQ(Slurp(png).compare(0, 4, "\x89PNG"), 0);
+        EXPECT_EQ(ReadFileText(png).compare(0, 4, "\x89PNG"), 0);
     }
 
-    std::string dir_;
+    TestFolder folder_{"render"};
+    const std::string dir_ = folder_.path().string();
     std::string output_;
     std::string picture;
     std::string err;
@@ -433,7 +415,7 @@ TEST_F(RenderCommandTest, FailedWriteLeavesNoFile)
         const std::string full = std::string("'") + GENPLOT_EXE + "' render '" + input +
                                  "' -o - --format pdf >/dev/full 2>'" + dir_ + "/stderr'";
         EXPECT_EQ(Exit(std::system(full.c_str())), 4);
-        EXPECT_NE(Slurp(dir_ + "/stderr").find("failed"), std::string::npos);
+        EXPECT_NE(ReadFileText(dir_ + "/stderr").find("failed"), std::string::npos);
     }
 }
 
