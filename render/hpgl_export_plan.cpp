@@ -1,0 +1,312 @@
+#include "render/hpgl_export_plan_internal.h"
+#include "render/hpgl_label_order_internal.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
+// Strokes. With the pieces sorted by size, drawing them from the largest down, each outline
+// followed by the lines it held when they ended, gives every such line the same pieces to
+// meet as before: the larger pieces (already drawn) stand after it in size order, and a
+// smaller piece that would take the line closes only later. Lines the piece received when
+// the plot was finished (they ended before its outline closed, or met no piece) come last in
+// the piece's list; they are drawn first of all, before any outline, so that they again meet
+// no piece and are placed as before. Which of a piece's lines are which is not in the file;
+// any split that sends each line where it was is as good, and the plan takes the last one.
+
+namespace genplot::detail
+{
+namespace
+{
+
+constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+// A stroke closes into a piece only below this many points.
+constexpr std::size_t kMaxOutlinePoints = 6000;
+
+// Every line of a piece with its pen and line type; the outline first.
+std::vector<PlannedLine> PieceLines(const PlotFile& plot, std::size_t pieceIndex)
+{
+    std::vector<PlannedLine> lines;
+    int penIndex = 0;
+    int lineType = 0;
+    const std::vector<PlotPieceRecord>& records = plot.pieces[pieceIndex].records;
+    for (std::size_t r = 0; r < records.size(); ++r)
+    {
+        const PlotPieceRecord& record = records[r];
+        switch (record.type)
+        {
+        case RecordType::PenMode:
+        case RecordType::PenModeOff:
+            ++penIndex;
+            break;
+        case RecordType::LineType:
+            lineType = record.lineTypeCode == 2 ? 2 : 0;
+            break;
+        case RecordType::Polyline:
+            if (record.continuesPrevious && !lines.empty() &&
+                lines.back().firstRecord + lines.back().recordCount == r)
+            {
+                ++lines.back().recordCount;
+                lines.back().pointCount += record.points.empty() ? 0 : record.points.size() - 1;
+                break;
+            }
+            lines.push_back({pieceIndex, r, 1, penIndex, lineType, record.points.size()});
+            break;
+        default:
+            break;
+        }
+    }
+    return lines;
+}
+
+template <class Visit> void ForEachPoint(const PlotFile& plot, const PlannedLine& line, Visit visit)
+{
+    const std::vector<PlotPieceRecord>& records = plot.pieces[line.piece].records;
+    for (std::size_t r = line.firstRecord; r < line.firstRecord + line.recordCount; ++r)
+    {
+        for (const PlotFilePoint& point : records[r].points)
+        {
+            if (visit(point))
+            {
+                return;
+            }
+        }
+    }
+}
+
+bool LineMeets(const PlotFile& plot, const PlannedLine& line, const Box& box)
+{
+    bool meets = false;
+    ForEachPoint(plot, line, [&](const PlotFilePoint& point) {
+        meets = box.Holds(point.x, point.y);
+        return meets;
+    });
+    return meets;
+}
+
+// The first piece of `order` whose outline box holds a point of the line, or kNone.
+std::size_t FirstMeeting(const PlotFile& plot, const PlannedLine& line,
+                         const std::vector<Box>& boxes, const std::vector<std::size_t>& order)
+{
+    for (const std::size_t piece : order)
+    {
+        if (LineMeets(plot, line, boxes[piece]))
+        {
+            return piece;
+        }
+    }
+    return kNone;
+}
+
+bool IsClosed(const PlotFile& plot, const PlannedLine& line)
+{
+    if (line.pointCount < 3 || line.pointCount >= kMaxOutlinePoints)
+    {
+        return false;
+    }
+    const std::vector<PlotPieceRecord>& records = plot.pieces[line.piece].records;
+    const PlotFilePoint& first = records[line.firstRecord].points.front();
+    const PlotFilePoint& last = records[line.firstRecord + line.recordCount - 1].points.back();
+    return first.x == last.x && first.y == last.y;
+}
+
+class Planner
+{
+  public:
+    Planner(const PlotFile& plot, bool widths) : plot_(plot)
+    {
+        const std::size_t count = plot.pieces.size();
+        lines_.reserve(count);
+        for (std::size_t i = 0; i < count; ++i)
+        {
+            lines_.push_back(PieceLines(plot, i));
+            Box strokeBox;
+            for (const PlannedLine& line : lines_.back())
+            {
+                ForEachPoint(plot, line, [&strokeBox](const PlotFilePoint& point) {
+                    strokeBox.Grow(point.x, point.y);
+                    return false;
+                });
+            }
+            strokeBoxes_.push_back(strokeBox);
+            if (widths)
+            {
+                std::vector<PlannedLine>& lines = lines_.back();
+                const std::size_t strokes = FindLineWidths(plot, lines);
+                lines.erase(lines.begin() + 1,
+                            lines.begin() + 1 + static_cast<std::ptrdiff_t>(strokes));
+            }
+            Box box;
+            if (!lines_.back().empty())
+            {
+                ForEachPoint(plot, lines_.back().front(), [&box](const PlotFilePoint& point) {
+                    box.Grow(point.x, point.y);
+                    return false;
+                });
+            }
+            outlineBoxes_.push_back(box);
+        }
+    }
+
+    ExportPlan Plan()
+    {
+        ExportPlan plan;
+        if (!SortedBySize())
+        {
+            for (const std::vector<PlannedLine>& piece : lines_)
+            {
+                plan.lines.insert(plan.lines.end(), piece.begin(), piece.end());
+            }
+        }
+        else if (lines_.size() == 1 && !lines_[0].empty() && !IsClosed(plot_, lines_[0][0]))
+        {
+            // A piece made from the first loose line when nothing closed: drawn in order, it
+            // is again the first loose line, and everything else goes into it in order.
+            plan.lines = lines_[0];
+        }
+        else
+        {
+            PlanSortedPieces(plan);
+        }
+        plan.labels = OrderLabels(plot_, outlineBoxes_, strokeBoxes_);
+        return plan;
+    }
+
+  private:
+    bool SortedBySize()
+    {
+        keys_.clear();
+        for (const Box& box : outlineBoxes_)
+        {
+            keys_.push_back(box.empty ? -1 : 2 * std::llabs((box.x1 - box.x0) + (box.y1 - box.y0)));
+        }
+        return std::is_sorted(keys_.begin(), keys_.end());
+    }
+
+    // Whether the importer, with the lines of every piece drawn as planned, places line
+    // `line` of piece `piece` when it ends (`routed`) or when the plot is finished.
+    bool PlacedWhenFinished(const PlannedLine& line)
+    {
+        const std::size_t first = FirstMeeting(plot_, line, outlineBoxes_, allPieces_);
+        return (first != kNone ? first : Nearest(line)) == line.piece;
+    }
+
+    std::size_t Nearest(const PlannedLine& line) const
+    {
+        const std::vector<PlotPieceRecord>& records = plot_.pieces[line.piece].records;
+        const PlotFilePoint& point = records[line.firstRecord].points.front();
+        std::size_t nearest = 0;
+        double best = 0;
+        for (std::size_t i = 0; i < outlineBoxes_.size(); ++i)
+        {
+            const double distance = outlineBoxes_[i].DistanceSquared(point);
+            if (i == 0 || distance < best)
+            {
+                best = distance;
+                nearest = i;
+            }
+        }
+        return nearest;
+    }
+
+    void PlanSortedPieces(ExportPlan& plan)
+    {
+        const std::size_t count = lines_.size();
+        allPieces_.clear();
+        for (std::size_t i = 0; i < count; ++i)
+        {
+            allPieces_.push_back(i);
+        }
+        std::vector<PlannedLine> outlinesAndRouted;
+        // From the largest size down; equal sizes in file order, as they closed.
+        std::size_t end = count;
+        std::vector<std::size_t> present; // pieces of larger sizes, in list order
+        while (end > 0)
+        {
+            std::size_t begin = end - 1;
+            while (begin > 0 && keys_[begin - 1] == keys_[end - 1])
+            {
+                --begin;
+            }
+            std::vector<std::size_t> sameSize;
+            for (std::size_t i = begin; i < end; ++i)
+            {
+                sameSize.push_back(i);
+                std::vector<std::size_t> order = sameSize;
+                order.insert(order.end(), present.begin(), present.end());
+                const std::size_t split = Split(i, order);
+                if (!lines_[i].empty())
+                {
+                    outlinesAndRouted.push_back(lines_[i][0]);
+                }
+                for (std::size_t l = 1; l < lines_[i].size(); ++l)
+                {
+                    (l < split ? outlinesAndRouted : plan.lines).push_back(lines_[i][l]);
+                }
+            }
+            present.insert(present.begin(), sameSize.begin(), sameSize.end());
+            end = begin;
+        }
+        plan.lines.insert(plan.lines.end(), outlinesAndRouted.begin(), outlinesAndRouted.end());
+    }
+
+    // The piece's lines 1 .. split-1 are drawn right after its outline, with the pieces of
+    // `order` present; the rest before every outline. The last split that places every line
+    // where it is; failing that, the one that places most.
+    std::size_t Split(std::size_t piece, const std::vector<std::size_t>& order)
+    {
+        const std::vector<PlannedLine>& lines = lines_[piece];
+        const std::size_t count = lines.size();
+        if (count <= 1)
+        {
+            return count;
+        }
+        std::vector<char> routed(count, 0);
+        std::vector<char> finished(count, 0);
+        for (std::size_t l = 1; l < count; ++l)
+        {
+            routed[l] = FirstMeeting(plot_, lines[l], outlineBoxes_, order) == piece;
+            finished[l] = PlacedWhenFinished(lines[l]);
+        }
+        // right[s]: lines s .. count-1 placed well when drawn first.
+        std::vector<std::size_t> right(count + 1, 0);
+        for (std::size_t l = count; l-- > 1;)
+        {
+            right[l] = right[l + 1] + (finished[l] ? 1 : 0);
+        }
+        std::size_t best = count;
+        std::size_t bestScore = 0;
+        std::size_t left = 0;
+        for (std::size_t s = 1; s <= count; ++s)
+        {
+            const std::size_t score = left + right[s];
+            if (score >= bestScore)
+            {
+                best = s;
+                bestScore = score;
+            }
+            if (s < count)
+            {
+                left += routed[s] ? 1 : 0;
+            }
+        }
+        return best;
+    }
+
+    const PlotFile& plot_;
+    std::vector<std::vector<PlannedLine>> lines_;
+    std::vector<Box> outlineBoxes_;
+    // Per piece: the box of every point of its outline and lines, thickening strokes included.
+    std::vector<Box> strokeBoxes_;
+    std::vector<long long> keys_;
+    std::vector<std::size_t> allPieces_;
+};
+
+} // namespace
+
+ExportPlan PlanExport(const PlotFile& plot, bool widths)
+{
+    return Planner(plot, widths).Plan();
+}
+
+} // namespace genplot::detail

@@ -1,0 +1,62 @@
+#pragma once
+
+// The order in which a plotter program draws a decoded plot file, chosen so that converting
+// the program back gives the same plot file. A plot sorts its pieces by size and routes each
+// line to the first piece, in that order, whose outline box holds one of the line's points
+// at the moment the line ends; lines that meet no piece then wait until the plot is
+// finished, when they are placed by the pieces' final order, or by distance when no box holds
+// them. Labels are placed only when the plot is finished, each into the first piece whose
+// box holds its anchor, and each placed label grows its piece's box at once. The file keeps
+// the pieces and what each holds, not the order in which the drawing made them; the plan
+// finds an order that leads the importer to the same result.
+
+#include "genplot/plot_file_reader.h"
+
+#include <cstddef>
+#include <vector>
+
+namespace genplot::detail
+{
+
+/// One stroke of a piece: an outline or a line, with the records that carry its points (a
+/// long line spans several records, each repeating the last point of the one before).
+struct PlannedLine
+{
+    /// Index of the piece in the file.
+    std::size_t piece = 0;
+    /// Index of the first polyline record of the line in the piece's records.
+    std::size_t firstRecord = 0;
+    /// Number of records that carry the line's points.
+    std::size_t recordCount = 0;
+    /// 1-based pen-mode record of the piece in force for the line (0 when none came yet).
+    int penIndex = 0;
+    /// 2 for broken lines, else 0.
+    int lineType = 0;
+    /// Number of points, follow-on records' repeated first points not counted.
+    std::size_t pointCount = 0;
+    /// Pen width in plot units that makes the plot's fat-line pass draw the strokes the file
+    /// holds for this line; 0 for a line drawn with the plotter's default width.
+    int width = 0;
+};
+
+/// The whole drawing order.
+struct ExportPlan
+{
+    /// Every stroke, in the order it is drawn.
+    std::vector<PlannedLine> lines;
+    /// Indexes into the file's piece annotations, in the order they are written (after every
+    /// stroke, as the importer places labels only when the plot is finished).
+    std::vector<std::size_t> labels;
+};
+
+/// Plans the drawing of `plot`. A plot whose pieces are not in size order (not written by a
+/// plot collection) is drawn in file order. With `widths`, lines are drawn with the pen width
+/// whose strokes the file holds, and those strokes are left out (see FindLineWidths).
+ExportPlan PlanExport(const PlotFile& plot, bool widths);
+
+/// `lines` are one piece's strokes, its outline first. Gives the width to every line whose
+/// thickening strokes, as the plot's fat-line pass draws them, lead the piece's other lines,
+/// and returns how many lines after the outline are such strokes.
+std::size_t FindLineWidths(const PlotFile& plot, std::vector<PlannedLine>& lines);
+
+} // namespace genplot::detail
