@@ -1,6 +1,7 @@
 // `genplot export` as a user runs it: standard output, the two dialects, and its failures.
 
 #include "tools/program_runner.h"
+#include "tools/scratch_folder.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,35 +18,19 @@ namespace
 using genplot::test::LineCount;
 using genplot::test::ProgramResult;
 using genplot::test::RunGenplot;
+using genplot::test::Slurp;
 
-std::string Slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-class ExportCommandTest : public ::testing::Test
+class ExportCommandTest : public genplot::test::ScratchFolderTest
 {
   protected:
     void SetUp() override
     {
-        const char* base = std::getenv("GENPLOT_TEST_TMP");
-        std::string pattern = std::string(base ? base : "/tmp") + "/export-cmd-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
+        ScratchFolderTest::SetUp();
         plot_ = dir_ + "/sample.gpf";
         const ProgramResult convert =
             RunGenplot({"convert", std::string(GENPLOT_EXAMPLES_DIR) + "/sample.plt", "-o", plot_});
         ASSERT_EQ(convert.exitCode, 0) << convert.err;
     }
-    void TearDown() override
-    {
-        std::filesystem::remove_all(dir_);
-    }
-
-    std::string dir_;
     std::string plot_;
 };
 

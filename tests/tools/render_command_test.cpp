@@ -6,6 +6,7 @@
 #include "support/byte_builder.h"
 #include "support/writer_fixtures.h"
 #include "tools/program_runner.h"
+#include "tools/scratch_folder.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -164,13 +165,7 @@ std::vector<Step> Square(std::vector<Step> lines = {})
     return steps;
 }
 
-std::string Slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using genplot::test::Slurp;
 
 bool HaveTool(const char* name)
 {
@@ -182,21 +177,9 @@ int Exit(int status)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-class RenderCommandTest : public ::testing::Test
+class RenderCommandTest : public genplot::test::ScratchFolderTest
 {
   protected:
-    void SetUp() override
-    {
-        const char* base = std::getenv("GENPLOT_TEST_TMP");
-        std::string pattern = std::string(base ? base : "/tmp") + "/render-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override
-    {
-        std::system(("rm -rf '" + dir_ + "'").c_str());
-    }
-
     std::string Input(const Bytes& bytes)
     {
         const std::string input = dir_ + "/plot.gpf";
@@ -255,7 +238,6 @@ class RenderCommandTest : public ::testing::Test
         EXPECT_EQ(Slurp(png).compare(0, 4, "\x89PNG"), 0);
     }
 
-    std::string dir_;
     std::string output_;
     std::string picture;
     std::string err;
