@@ -43,9 +43,12 @@ class HpglWriter
     {
         WriteStart();
         const detail::ExportPlan plan = detail::PlanExport(plot_, hpgl2_);
-        for (const detail::PlannedLine& line : plan.lines)
+        for (const detail::LineRun& run : plan.runs)
         {
-            WriteLine(line);
+            for (std::uint32_t i = run.begin; i < run.end; ++i)
+            {
+                WriteLine(plan.pieceLines[run.piece][i]);
+            }
         }
         EndStroke();
         ClosePolylineEncoded();

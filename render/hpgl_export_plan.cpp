@@ -47,10 +47,13 @@ std::vector<PlannedLine> PieceLines(const PlotFile& plot, std::size_t pieceIndex
                 lines.back().firstRecord + lines.back().recordCount == r)
             {
                 ++lines.back().recordCount;
-                lines.back().pointCount += record.points.empty() ? 0 : record.points.size() - 1;
+                lines.back().pointCount += static_cast<std::uint32_t>(
+                    record.points.empty() ? 0 : record.points.size() - 1);
                 break;
             }
-            lines.push_back({pieceIndex, r, 1, penIndex, lineType, record.points.size()});
+            lines.push_back({static_cast<std::uint32_t>(pieceIndex), static_cast<std::uint32_t>(r),
+                             1, static_cast<std::uint32_t>(record.points.size()), penIndex,
+                             lineType, 0});
             break;
         default:
             break;
@@ -153,22 +156,23 @@ class Planner
         ExportPlan plan;
         if (!SortedBySize())
         {
-            for (const std::vector<PlannedLine>& piece : lines_)
+            for (std::size_t i = 0; i < lines_.size(); ++i)
             {
-                plan.lines.insert(plan.lines.end(), piece.begin(), piece.end());
+                AddRun(plan, i, 0, lines_[i].size());
             }
         }
         else if (lines_.size() == 1 && !lines_[0].empty() && !IsClosed(plot_, lines_[0][0]))
         {
             // A piece made from the first loose line when nothing closed: drawn in order, it
             // is again the first loose line, and everything else goes into it in order.
-            plan.lines = lines_[0];
+            AddRun(plan, 0, 0, lines_[0].size());
         }
         else
         {
             PlanSortedPieces(plan);
         }
         plan.labels = OrderLabels(plot_, outlineBoxes_, strokeBoxes_);
+        plan.pieceLines = std::move(lines_);
         return plan;
     }
 
@@ -217,7 +221,7 @@ class Planner
         {
             allPieces_.push_back(i);
         }
-        std::vector<PlannedLine> outlinesAndRouted;
+        std::vector<LineRun> outlinesAndRouted;
         // From the largest size down; equal sizes in file order, as they closed.
         std::size_t end = count;
         std::vector<std::size_t> present; // pieces of larger sizes, in list order
@@ -235,19 +239,27 @@ class Planner
                 std::vector<std::size_t> order = sameSize;
                 order.insert(order.end(), present.begin(), present.end());
                 const std::size_t split = Split(i, order);
-                if (!lines_[i].empty())
-                {
-                    outlinesAndRouted.push_back(lines_[i][0]);
-                }
-                for (std::size_t l = 1; l < lines_[i].size(); ++l)
-                {
-                    (l < split ? outlinesAndRouted : plan.lines).push_back(lines_[i][l]);
-                }
+                outlinesAndRouted.push_back(Run(i, 0, split));
+                AddRun(plan, i, split, lines_[i].size());
             }
             present.insert(present.begin(), sameSize.begin(), sameSize.end());
             end = begin;
         }
-        plan.lines.insert(plan.lines.end(), outlinesAndRouted.begin(), outlinesAndRouted.end());
+        plan.runs.insert(plan.runs.end(), outlinesAndRouted.begin(), outlinesAndRouted.end());
+    }
+
+    static LineRun Run(std::size_t piece, std::size_t begin, std::size_t end)
+    {
+        return {static_cast<std::uint32_t>(piece), static_cast<std::uint32_t>(begin),
+                static_cast<std::uint32_t>(end)};
+    }
+
+    static void AddRun(ExportPlan& plan, std::size_t piece, std::size_t begin, std::size_t end)
+    {
+        if (begin < end)
+        {
+            plan.runs.push_back(Run(piece, begin, end));
+        }
     }
 
     // The piece's lines 1 .. split-1 are drawn right after its outline, with the pieces of

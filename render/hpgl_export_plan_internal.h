@@ -13,6 +13,7 @@
 #include "genplot/plot_file_reader.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 namespace genplot::detail
@@ -23,27 +24,37 @@ namespace genplot::detail
 struct PlannedLine
 {
     /// Index of the piece in the file.
-    std::size_t piece = 0;
+    std::uint32_t piece = 0;
     /// Index of the first polyline record of the line in the piece's records.
-    std::size_t firstRecord = 0;
+    std::uint32_t firstRecord = 0;
     /// Number of records that carry the line's points.
-    std::size_t recordCount = 0;
-    /// 1-based pen-mode record of the piece in force for the line (0 when none came yet).
-    int penIndex = 0;
-    /// 2 for broken lines, else 0.
-    int lineType = 0;
+    std::uint32_t recordCount = 0;
     /// Number of points, follow-on records' repeated first points not counted.
-    std::size_t pointCount = 0;
+    std::uint32_t pointCount = 0;
+    /// 1-based pen-mode record of the piece in force for the line (0 when none came yet).
+    std::int32_t penIndex = 0;
+    /// 2 for broken lines, else 0.
+    std::int32_t lineType = 0;
     /// Pen width in plot units that makes the plot's fat-line pass draw the strokes the file
     /// holds for this line; 0 for a line drawn with the plotter's default width.
-    int width = 0;
+    std::int32_t width = 0;
 };
 
-/// The whole drawing order.
+/// Lines begin .. end-1 of a piece's planned lines, drawn one after the other.
+struct LineRun
+{
+    std::uint32_t piece = 0;
+    std::uint32_t begin = 0;
+    std::uint32_t end = 0;
+};
+
+/// The whole drawing order. It holds a few words per line of the plot and nothing per point.
 struct ExportPlan
 {
-    /// Every stroke, in the order it is drawn.
-    std::vector<PlannedLine> lines;
+    /// Per piece, the lines to draw, its outline first (without the strokes a width redraws).
+    std::vector<std::vector<PlannedLine>> pieceLines;
+    /// The runs of lines in the order they are drawn.
+    std::vector<LineRun> runs;
     /// Indexes into the file's piece annotations, in the order they are written (after every
     /// stroke, as the importer places labels only when the plot is finished).
     std::vector<std::size_t> labels;
