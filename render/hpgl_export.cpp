@@ -104,13 +104,17 @@ class HpglWriter
     // a piece selects pen n (1 to 8, then round again), a piece without one the first pen.
     void WriteLine(const detail::PlannedLine& line)
     {
-        SelectPen(line.penIndex == 0 ? 1 : (line.penIndex - 1) % kPenCount + 1);
-        SelectLineType(line.lineType);
-        if (hpgl2_)
+        if (line.skip == 0)
         {
-            SelectWidth(line.width);
+            SelectPen(line.penIndex == 0 ? 1 : (line.penIndex - 1) % kPenCount + 1);
+            SelectLineType(line.lineType);
+            if (hpgl2_)
+            {
+                SelectWidth(line.width);
+            }
+            EndStroke();
         }
-        EndStroke();
+        std::uint32_t skip = line.skip;
         const std::vector<PlotPieceRecord>& records = plot_.pieces[line.piece].records;
         for (std::size_t r = line.firstRecord; r < line.firstRecord + line.recordCount; ++r)
         {
@@ -118,10 +122,14 @@ class HpglWriter
             // A follow-on record repeats the last point of the one before.
             for (std::size_t i = r == line.firstRecord ? 0 : 1; i < points.size(); ++i)
             {
+                if (skip > 0)
+                {
+                    --skip; // drawn already, as the end of the line before
+                    continue;
+                }
                 AddPoint(points[i]);
             }
         }
-        EndStroke();
     }
 
     void SelectPen(int pen)

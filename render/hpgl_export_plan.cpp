@@ -53,7 +53,7 @@ std::vector<PlannedLine> PieceLines(const PlotFile& plot, std::size_t pieceIndex
             }
             lines.push_back({static_cast<std::uint32_t>(pieceIndex), static_cast<std::uint32_t>(r),
                              1, static_cast<std::uint32_t>(record.points.size()), penIndex,
-                             lineType, 0});
+                             lineType, 0, 0});
             break;
         default:
             break;
@@ -113,6 +113,95 @@ bool IsClosed(const PlotFile& plot, const PlannedLine& line)
     return first.x == last.x && first.y == last.y;
 }
 
+// The plot stores a stroke of more than 5999 points as chunks: chunk k holds its points
+// 5999k to 5999k + 6000, so each chunk but the last has 6000 or 6001 points and the next
+// starts with its points from index 5999 on (its tail). A chunk placed only when the plot is
+// finished is stored once more by the same rule, so the piece also holds its tail as a line
+// of its own right after it. Such runs of lines are drawn as the one stroke they were cut
+// from, which the importer cuts the same way again.
+constexpr std::uint32_t kChunkStep = 5999;
+
+// The line's points, a follow-on record's repeat of the point before left out.
+std::vector<PlotFilePoint> Points(const PlotFile& plot, const PlannedLine& line)
+{
+    std::vector<PlotFilePoint> points;
+    const std::vector<PlotPieceRecord>& records = plot.pieces[line.piece].records;
+    for (std::size_t r = line.firstRecord; r < line.firstRecord + line.recordCount; ++r)
+    {
+        const std::vector<PlotFilePoint>& recordPoints = records[r].points;
+        const std::size_t first = r == line.firstRecord || recordPoints.empty() ? 0 : 1;
+        points.insert(points.end(), recordPoints.begin() + static_cast<std::ptrdiff_t>(first),
+                      recordPoints.end());
+    }
+    return points;
+}
+
+bool StartsWith(const std::vector<PlotFilePoint>& points, const std::vector<PlotFilePoint>& head,
+                bool exactly)
+{
+    if (points.size() < head.size() || (exactly && points.size() != head.size()))
+    {
+        return false;
+    }
+    for (std::size_t i = 0; i < head.size(); ++i)
+    {
+        if (points[i].x != head[i].x || points[i].y != head[i].y)
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool DrawnAlike(const PlannedLine& a, const PlannedLine& b)
+{
+    return a.penIndex == b.penIndex && a.lineType == b.lineType && a.width == b.width;
+}
+
+void JoinChunks(const PlotFile& plot, std::vector<PlannedLine>& lines)
+{
+    std::size_t chunk = 1;
+    while (chunk < lines.size())
+    {
+        const std::size_t first = chunk;
+        std::size_t next = chunk + 1;
+        while (lines[chunk].pointCount > kChunkStep && next < lines.size() &&
+               DrawnAlike(lines[chunk], lines[next]))
+        {
+            const std::vector<PlotFilePoint> points = Points(plot, lines[chunk]);
+            const std::vector<PlotFilePoint> tail(points.begin() + kChunkStep, points.end());
+            const auto tailSize = static_cast<std::uint32_t>(tail.size());
+            const std::vector<PlotFilePoint> following = Points(plot, lines[next]);
+            if (StartsWith(following, tail, true) && next + 1 < lines.size() &&
+                DrawnAlike(lines[chunk], lines[next + 1]) &&
+                StartsWith(Points(plot, lines[next + 1]), tail, false))
+            {
+                // The tail stored again, then the next chunk.
+                lines[first].arrival = ChunkArrival::Placed;
+                lines[next].skip = tailSize;
+                lines[next + 1].skip = tailSize;
+                chunk = next + 1;
+                next += 2;
+            }
+            else if (StartsWith(following, tail, false))
+            {
+                if (lines[first].arrival == ChunkArrival::NotCut)
+                {
+                    lines[first].arrival = ChunkArrival::Routed;
+                }
+                lines[next].skip = tailSize;
+                chunk = next;
+                ++next;
+            }
+            else
+            {
+                break;
+            }
+        }
+        chunk = next;
+    }
+}
+
 class Planner
 {
   public:
@@ -139,6 +228,7 @@ class Planner
                 lines.erase(lines.begin() + 1,
                             lines.begin() + 1 + static_cast<std::ptrdiff_t>(strokes));
             }
+            JoinChunks(plot, lines_.back());
             Box box;
             if (!lines_.back().empty())
             {
@@ -269,40 +359,71 @@ class Planner
     {
         const std::vector<PlannedLine>& lines = lines_[piece];
         const std::size_t count = lines.size();
-        if (count <= 1)
+        // The strokes drawn: runs of lines each carrying on the one before.
+        std::vector<std::size_t> starts;
+        for (std::size_t l = 1; l < count; ++l)
+        {
+            if (lines[l].skip == 0)
+            {
+                starts.push_back(l);
+            }
+        }
+        const std::size_t strokes = starts.size();
+        if (strokes == 0)
         {
             return count;
         }
-        std::vector<char> routed(count, 0);
-        std::vector<char> finished(count, 0);
-        for (std::size_t l = 1; l < count; ++l)
+        std::vector<char> routed(strokes, 0);
+        std::vector<char> finished(strokes, 1);
+        for (std::size_t k = 0; k < strokes; ++k)
         {
-            routed[l] = FirstMeeting(plot_, lines[l], outlineBoxes_, order) == piece;
-            finished[l] = PlacedWhenFinished(lines[l]);
+            const std::size_t end = k + 1 < strokes ? starts[k + 1] : count;
+            // The stroke is routed whole when it ends, by the first piece holding any point.
+            for (const std::size_t candidate : order)
+            {
+                bool meets = false;
+                for (std::size_t l = starts[k]; l < end && !meets; ++l)
+                {
+                    meets = LineMeets(plot_, lines[l], outlineBoxes_[candidate]);
+                }
+                if (meets)
+                {
+                    routed[k] = candidate == piece;
+                    break;
+                }
+            }
+            // Loose, each of its chunks is placed on its own.
+            for (std::size_t l = starts[k]; l < end; ++l)
+            {
+                finished[k] = finished[k] && PlacedWhenFinished(lines[l]);
+            }
+            // Chunks that came one by one must do so again, and those that came together.
+            const ChunkArrival arrival = lines[starts[k]].arrival;
+            routed[k] = routed[k] && arrival != ChunkArrival::Placed;
+            finished[k] = finished[k] && arrival != ChunkArrival::Routed;
         }
-        // right[s]: lines s .. count-1 placed well when drawn first.
-        std::vector<std::size_t> right(count + 1, 0);
-        for (std::size_t l = count; l-- > 1;)
+        // right[k]: strokes k .. strokes-1 placed well when drawn first.
+        std::vector<std::size_t> right(strokes + 1, 0);
+        for (std::size_t k = strokes; k-- > 0;)
         {
-            right[l] = right[l + 1] + (finished[l] ? 1 : 0);
+            right[k] = right[k + 1] + (finished[k] ? 1 : 0);
         }
-        std::size_t best = count;
+        std::size_t best = strokes;
         std::size_t bestScore = 0;
         std::size_t left = 0;
-        for (std::size_t s = 1; s <= count; ++s)
+        for (std::size_t k = 0; k <= strokes; ++k)
         {
-            const std::size_t score = left + right[s];
-            if (score >= bestScore)
+            if (left + right[k] >= bestScore)
             {
-                best = s;
-                bestScore = score;
+                best = k;
+                bestScore = left + right[k];
             }
-            if (s < count)
+            if (k < strokes)
             {
-                left += routed[s] ? 1 : 0;
+                left += routed[k] ? 1 : 0;
             }
         }
-        return best;
+        return best < strokes ? starts[best] : count;
     }
 
     const PlotFile& plot_;

@@ -19,6 +19,18 @@
 namespace genplot::detail
 {
 
+/// How the chunks of a long stroke reached their piece.
+enum class ChunkArrival : std::uint8_t
+{
+    /// The stroke was not cut.
+    NotCut,
+    /// Together, when the stroke ended.
+    Routed,
+    /// One by one when the plot was finished, each cut again (so each long chunk's tail is
+    /// there twice).
+    Placed,
+};
+
 /// One stroke of a piece: an outline or a line, with the records that carry its points (a
 /// long line spans several records, each repeating the last point of the one before).
 struct PlannedLine
@@ -38,6 +50,12 @@ struct PlannedLine
     /// Pen width in plot units that makes the plot's fat-line pass draw the strokes the file
     /// holds for this line; 0 for a line drawn with the plotter's default width.
     std::int32_t width = 0;
+    /// 0 for a line drawn as a stroke of its own; else the line carries on the stroke of the
+    /// line before it in its piece, and its first `skip` points are already drawn there.
+    std::uint32_t skip = 0;
+    /// For the first line of a stroke the plot cut into chunks: how the chunks reached the
+    /// piece, which the stroke's drawing must repeat.
+    ChunkArrival arrival = ChunkArrival::NotCut;
 };
 
 /// Lines begin .. end-1 of a piece's planned lines, drawn one after the other.

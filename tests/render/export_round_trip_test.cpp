@@ -142,6 +142,37 @@ TEST(ExportRoundTripTest, ThickenedLinesComeBackWithTheirStrokes)
                           Square(500, 500, 300)));
 }
 
+// An open zigzag stroke of `count` points inside the box (x, y)-(x + 1000, y + 1000).
+std::string LongStroke(int x, int y, int count)
+{
+    std::string hpgl = "PU" + std::to_string(x) + "," + std::to_string(y) + ";PD";
+    for (int i = 1; i < count; ++i)
+    {
+        hpgl += (i == 1 ? "" : ",") + std::to_string(x + (i * 7) % 1000) + "," +
+                std::to_string(y + (i % 2) * 1000);
+    }
+    return hpgl + ";PU;";
+}
+
+TEST(ExportRoundTripTest, LongStrokesComeBackInTheirChunks)
+{
+    // A stroke is stored in chunks of up to 6001 points that share their joining segment,
+    // and a line of 6001 points is cut again when it is stored.
+    for (const int count : {6000, 6001, 6002, 12000, 12001, 13000})
+    {
+        // Routed when it ends: its chunks go into the square together.
+        EXPECT_TRUE(ComesBack("IN;SP1;" + Square(0, 0, 2000) + LongStroke(500, 500, count)))
+            << count;
+        // Loose until the plot is finished: each chunk is placed on its own.
+        EXPECT_TRUE(ComesBack("IN;SP1;" + LongStroke(500, 500, count) + Square(0, 0, 2000)))
+            << count;
+    }
+    // Each chunk of a wide stroke is thickened on its own.
+    EXPECT_TRUE(ComesBack("IN;SP1;" + Square(0, 0, 2000) + "PW3;" + LongStroke(500, 500, 6001)));
+    EXPECT_TRUE(
+        ComesBack("IN;SP1;PW3;" + LongStroke(500, 500, 12001) + "PW;" + Square(0, 0, 2000)));
+}
+
 // A random drawing: open and closed strokes, circles, rectangles, wide lines that the
 // fat-line pass thickens, pen and line-type changes, and labels of every origin, size and
 // direction, all within a small field so that they meet one another often.
