@@ -137,9 +137,14 @@ TEST(ExportRoundTripTest, LabelReachingAPieceThroughAnEarlierLabelsGrowth)
 
 TEST(ExportRoundTripTest, ThickenedLinesComeBackWithTheirStrokes)
 {
-    // Wide lines and a wide outline: their strokes reach outside the piece's box.
-    EXPECT_TRUE(ComesBack("IN;SP1;PW3;" + Square(0, 0, 1000) + "PU0,0;PD1000,1000;PU;PW0.35;" +
-                          Square(500, 500, 300)));
+    // Wide lines and a wide outline: their strokes reach outside the piece's box, and the
+    // outline's own strokes would close into pieces of their own if drawn as lines.
+    const std::string hpgl = "IN;SP1;PW3;" + Square(0, 0, 1000) + "PU0,0;PD1000,1000;PU;PW0.35;" +
+                             Square(500, 500, 300) + "PW3;PU3000,3000;CI124;";
+    EXPECT_TRUE(ComesBack(hpgl));
+    // They go out as the pen width that makes the same strokes (120 plot units).
+    const std::string exported = Export(Convert(hpgl));
+    EXPECT_NE(exported.find("PW3.000;"), std::string::npos) << exported;
 }
 
 // An open zigzag stroke of `count` points inside the box (x, y)-(x + 1000, y + 1000).
