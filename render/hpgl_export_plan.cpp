@@ -121,38 +121,6 @@ bool IsClosed(const PlotFile& plot, const PlannedLine& line)
 // from, which the importer cuts the same way again.
 constexpr std::uint32_t kChunkStep = 5999;
 
-// The line's points, a follow-on record's repeat of the point before left out.
-std::vector<PlotFilePoint> Points(const PlotFile& plot, const PlannedLine& line)
-{
-    std::vector<PlotFilePoint> points;
-    const std::vector<PlotPieceRecord>& records = plot.pieces[line.piece].records;
-    for (std::size_t r = line.firstRecord; r < line.firstRecord + line.recordCount; ++r)
-    {
-        const std::vector<PlotFilePoint>& recordPoints = records[r].points;
-        const std::size_t first = r == line.firstRecord || recordPoints.empty() ? 0 : 1;
-        points.insert(points.end(), recordPoints.begin() + static_cast<std::ptrdiff_t>(first),
-                      recordPoints.end());
-    }
-    return points;
-}
-
-bool StartsWith(const std::vector<PlotFilePoint>& points, const std::vector<PlotFilePoint>& head,
-                bool exactly)
-{
-    if (points.size() < head.size() || (exactly && points.size() != head.size()))
-    {
-        return false;
-    }
-    for (std::size_t i = 0; i < head.size(); ++i)
-    {
-        if (points[i].x != head[i].x || points[i].y != head[i].y)
-        {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool DrawnAlike(const PlannedLine& a, const PlannedLine& b)
 {
     return a.penIndex == b.penIndex && a.lineType == b.lineType && a.width == b.width;
@@ -168,13 +136,13 @@ void JoinChunks(const PlotFile& plot, std::vector<PlannedLine>& lines)
         while (lines[chunk].pointCount > kChunkStep && next < lines.size() &&
                DrawnAlike(lines[chunk], lines[next]))
         {
-            const std::vector<PlotFilePoint> points = Points(plot, lines[chunk]);
+            const std::vector<PlotFilePoint> points = LinePoints(plot, lines[chunk]);
             const std::vector<PlotFilePoint> tail(points.begin() + kChunkStep, points.end());
             const auto tailSize = static_cast<std::uint32_t>(tail.size());
-            const std::vector<PlotFilePoint> following = Points(plot, lines[next]);
+            const std::vector<PlotFilePoint> following = LinePoints(plot, lines[next]);
             if (StartsWith(following, tail, true) && next + 1 < lines.size() &&
                 DrawnAlike(lines[chunk], lines[next + 1]) &&
-                StartsWith(Points(plot, lines[next + 1]), tail, false))
+                StartsWith(LinePoints(plot, lines[next + 1]), tail, false))
             {
                 // The tail stored again, then the next chunk.
                 lines[first].arrival = ChunkArrival::Placed;
@@ -436,6 +404,37 @@ class Planner
 };
 
 } // namespace
+
+std::vector<PlotFilePoint> LinePoints(const PlotFile& plot, const PlannedLine& line)
+{
+    std::vector<PlotFilePoint> points;
+    const std::vector<PlotPieceRecord>& records = plot.pieces[line.piece].records;
+    for (std::size_t r = line.firstRecord; r < line.firstRecord + line.recordCount; ++r)
+    {
+        const std::vector<PlotFilePoint>& recordPoints = records[r].points;
+        const std::size_t first = r == line.firstRecord || recordPoints.empty() ? 0 : 1;
+        points.insert(points.end(), recordPoints.begin() + static_cast<std::ptrdiff_t>(first),
+                      recordPoints.end());
+    }
+    return points;
+}
+
+bool StartsWith(const std::vector<PlotFilePoint>& points, const std::vector<PlotFilePoint>& head,
+                bool exactly)
+{
+    if (points.size() < head.size() || (exactly && points.size() != head.size()))
+    {
+        return false;
+    }
+    for (std::size_t i = 0; i < head.size(); ++i)
+    {
+        if (points[i].x != head[i].x || points[i].y != head[i].y)
+        {
+            return false;
+        }
+    }
+    return true;
+}
 
 ExportPlan PlanExport(const PlotFile& plot, bool widths)
 {

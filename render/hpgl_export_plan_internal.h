@@ -83,6 +83,13 @@ struct ExportPlan
 /// whose strokes the file holds, and those strokes are left out (see FindLineWidths).
 ExportPlan PlanExport(const PlotFile& plot, bool widths);
 
+/// The line's points, a follow-on record's repeat of the point before left out.
+std::vector<PlotFilePoint> LinePoints(const PlotFile& plot, const PlannedLine& line);
+
+/// Whether `points` begins with `head` (and, when `exactly`, holds nothing more).
+bool StartsWith(const std::vector<PlotFilePoint>& points, const std::vector<PlotFilePoint>& head,
+                bool exactly);
+
 /// `lines` are one piece's strokes, its outline first. Gives the width to every line whose
 /// thickening strokes, as the plot's fat-line pass draws them, lead the piece's other lines,
 /// and returns how many lines after the outline are such strokes.

@@ -25,20 +25,6 @@ constexpr long long kMaxWidth = 1LL << 20;
 // (whose points are truncated toward zero).
 constexpr long long kHalfWidthSlack = 2;
 
-std::vector<PlotFilePoint> LinePoints(const PlotFile& plot, const PlannedLine& line)
-{
-    std::vector<PlotFilePoint> points;
-    points.reserve(line.pointCount);
-    const std::vector<PlotPieceRecord>& records = plot.pieces[line.piece].records;
-    for (std::size_t r = line.firstRecord; r < line.firstRecord + line.recordCount; ++r)
-    {
-        const std::vector<PlotFilePoint>& recordPoints = records[r].points;
-        points.insert(points.end(), recordPoints.begin() + (r == line.firstRecord ? 0 : 1),
-                      recordPoints.end());
-    }
-    return points;
-}
-
 // The strokes the fat-line pass draws for a line of these points and this width, in the
 // order it puts them at the head of the piece's lines.
 std::vector<std::vector<PlotFilePoint>> PassStrokes(const std::vector<PlotFilePoint>& points,
@@ -68,22 +54,6 @@ std::vector<std::vector<PlotFilePoint>> PassStrokes(const std::vector<PlotFilePo
         }
     }
     return strokes;
-}
-
-bool SamePoints(const std::vector<PlotFilePoint>& a, const std::vector<PlotFilePoint>& b)
-{
-    if (a.size() != b.size())
-    {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i)
-    {
-        if (a[i].x != b[i].x || a[i].y != b[i].y)
-        {
-            return false;
-        }
-    }
-    return true;
 }
 
 double Distance(const PlotFilePoint& a, const PlotFilePoint& b)
@@ -161,7 +131,7 @@ class WidthFinder
             bool same = true;
             for (std::size_t s = 0; s < strokes.size() && same; ++s)
             {
-                same = SamePoints(strokes[s], LinePoints(plot_, lines_[head + s]));
+                same = StartsWith(LinePoints(plot_, lines_[head + s]), strokes[s], true);
             }
             if (same)
             {
