@@ -77,8 +77,23 @@ template <class Visit> void ForEachPoint(const PlotFile& plot, const PlannedLine
     }
 }
 
-bool LineMeets(const PlotFile& plot, const PlannedLine& line, const Box& box)
+Box LineBox(const PlotFile& plot, const PlannedLine& line)
 {
+    Box box;
+    ForEachPoint(plot, line, [&box](const PlotFilePoint& point) {
+        box.Grow(point.x, point.y);
+        return false;
+    });
+    return box;
+}
+
+// Whether a point of the line (whose box is `lineBox`) lies in `box`.
+bool LineMeets(const PlotFile& plot, const PlannedLine& line, const Box& lineBox, const Box& box)
+{
+    if (!lineBox.Meets(box))
+    {
+        return false;
+    }
     bool meets = false;
     ForEachPoint(plot, line, [&](const PlotFilePoint& point) {
         meets = box.Holds(point.x, point.y);
@@ -91,9 +106,10 @@ bool LineMeets(const PlotFile& plot, const PlannedLine& line, const Box& box)
 std::size_t FirstMeeting(const PlotFile& plot, const PlannedLine& line,
                          const std::vector<Box>& boxes, const std::vector<std::size_t>& order)
 {
+    const Box lineBox = LineBox(plot, line);
     for (const std::size_t piece : order)
     {
-        if (LineMeets(plot, line, boxes[piece]))
+        if (LineMeets(plot, line, lineBox, boxes[piece]))
         {
             return piece;
         }
@@ -183,10 +199,7 @@ class Planner
             Box strokeBox;
             for (const PlannedLine& line : lines_.back())
             {
-                ForEachPoint(plot, line, [&strokeBox](const PlotFilePoint& point) {
-                    strokeBox.Grow(point.x, point.y);
-                    return false;
-                });
+                strokeBox.Grow(LineBox(plot, line));
             }
             strokeBoxes_.push_back(strokeBox);
             if (widths)
@@ -197,15 +210,8 @@ class Planner
                             lines.begin() + 1 + static_cast<std::ptrdiff_t>(strokes));
             }
             JoinChunks(plot, lines_.back());
-            Box box;
-            if (!lines_.back().empty())
-            {
-                ForEachPoint(plot, lines_.back().front(), [&box](const PlotFilePoint& point) {
-                    box.Grow(point.x, point.y);
-                    return false;
-                });
-            }
-            outlineBoxes_.push_back(box);
+            outlineBoxes_.push_back(lines_.back().empty() ? Box()
+                                                          : LineBox(plot, lines_.back().front()));
         }
     }
 
@@ -343,6 +349,11 @@ class Planner
         }
         std::vector<char> routed(strokes, 0);
         std::vector<char> finished(strokes, 1);
+        std::vector<Box> lineBoxes;
+        for (const PlannedLine& line : lines)
+        {
+            lineBoxes.push_back(LineBox(plot_, line));
+        }
         for (std::size_t k = 0; k < strokes; ++k)
         {
             const std::size_t end = k + 1 < strokes ? starts[k + 1] : count;
@@ -352,7 +363,7 @@ class Planner
                 bool meets = false;
                 for (std::size_t l = starts[k]; l < end && !meets; ++l)
                 {
-                    meets = LineMeets(plot_, lines[l], outlineBoxes_[candidate]);
+                    meets = LineMeets(plot_, lines[l], lineBoxes[l], outlineBoxes_[candidate]);
                 }
                 if (meets)
                 {

@@ -41,6 +41,12 @@ bool Box::Holds(long long x, long long y) const
     return !empty && x0 <= x && x <= x1 && y0 <= y && y <= y1;
 }
 
+bool Box::Meets(const Box& other) const
+{
+    return !empty && !other.empty && x0 <= other.x1 && other.x0 <= x1 && y0 <= other.y1 &&
+           other.y0 <= y1;
+}
+
 bool Box::Contains(const Box& other) const
 {
     return other.empty || (Holds(other.x0, other.y0) && Holds(other.x1, other.y1));

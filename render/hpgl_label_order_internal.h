@@ -28,6 +28,8 @@ struct Box
     void Grow(const Box& other);
     /// Edges included; never for an empty box.
     bool Holds(long long x, long long y) const;
+    /// The boxes share a point, edges included; never when either is empty.
+    bool Meets(const Box& other) const;
     /// `other` lies inside this box (an empty `other` always does).
     bool Contains(const Box& other) const;
     bool operator==(const Box& other) const;
