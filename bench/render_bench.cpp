@@ -1,7 +1,8 @@
 // Drawing a large plot file: the standard plot written by the library and read back, drawn as
-// PDF, PNG and SVG and exported as HP-GL/2. Each row gives plot points per second and the
-// peak heap the drawing takes beyond the decoded plot, per plot point (the decoded plot itself
-// is what every host holds anyway).
+// PDF, PNG and SVG and exported as HP-GL/2. Each row gives plot points per second, the peak
+// heap the drawing takes beyond the decoded plot per plot point, and the peak heap of the
+// whole path from the file on disk to the output (reading and decoding included) per plot
+// point and per byte of the plot file.
 
 #if defined(GENPLOT_BENCH_HAVE_RENDER)
 
@@ -28,12 +29,18 @@ namespace genplot::bench
 namespace
 {
 
+const std::string& StandardPlotPath()
+{
+    static const std::string path = ScratchFolder() + "/render-standard.gpf";
+    return path;
+}
+
 // The standard plot as a decoded file, made once per process.
 const PlotFile& StandardPlotFile()
 {
     static const PlotFile plot = [] {
         CPlotInfo& info = FinalisedStandardPlot();
-        const std::string path = ScratchFolder() + "/render-standard.gpf";
+        const std::string& path = StandardPlotPath();
         CPlotConfig config;
         CGenPlot writer;
         writer.Initialize("benchmark-plot", &config);
@@ -91,6 +98,16 @@ template <class Work> std::uint64_t PeakHeapDuring(Work work)
     return highest > before ? highest - before : 0;
 }
 
+void SetPathCounters(benchmark::State& state, std::uint64_t peak, double points,
+                     const PlotFile& plot)
+{
+    state.counters["path_heap_bytes_per_point"] = static_cast<double>(peak) / points;
+    state.counters["path_heap_bytes_per_file_byte"] =
+        static_cast<double>(peak) / static_cast<double>(plot.size);
+    state.counters["plot_points"] = points;
+    state.counters["plot_file_bytes"] = static_cast<double>(plot.size);
+}
+
 void Draw(benchmark::State& state, render::Format format)
 {
     const PlotFile& plot = StandardPlotFile();
@@ -111,6 +128,12 @@ void Draw(benchmark::State& state, render::Format format)
     }
     SetPointRate(state, points);
     state.counters["heap_bytes_per_point"] = static_cast<double>(peak) / points;
+    // Once more from the file on disk, as `genplot render` goes.
+    const std::uint64_t pathPeak = PeakHeapDuring([&] {
+        const PlotFile loaded = LoadPlotFile(StandardPlotPath());
+        render::RenderPlotToPath(loaded, options, format, path, &error);
+    });
+    SetPathCounters(state, pathPeak, points, plot);
     std::remove(path.c_str());
 }
 
@@ -150,6 +173,16 @@ void BM_ExportHpgl2(benchmark::State& state)
     }
     SetPointRate(state, points);
     state.counters["heap_bytes_per_point"] = static_cast<double>(peak) / points;
+    const std::uint64_t pathPeak = PeakHeapDuring([&] {
+        const PlotFile loaded = LoadPlotFile(StandardPlotPath());
+        std::FILE* out = std::fopen(path.c_str(), "wb");
+        if (out != nullptr)
+        {
+            render::ExportHpgl(loaded, out, render::HpglDialect::Hpgl2);
+            std::fclose(out);
+        }
+    });
+    SetPathCounters(state, pathPeak, points, plot);
     std::remove(path.c_str());
 }
 

@@ -1,5 +1,6 @@
 #include "render/hpgl_export.h"
 
+#include "render/hpgl_export_plan_internal.h"
 #include "render/label_layout_internal.h"
 
 #include <algorithm>
@@ -11,9 +12,10 @@
 
 // The file does not store pen numbers, only a pen-mode record wherever a piece's pen changes,
 // so the n-th pen-mode record of a piece selects pen n (1 to 8, then round again): a pen
-// change stays a pen change. The file stores no pen widths either (lines wider than the
-// fat-line threshold are already drawn as several strokes), so the plotter's default width is
-// kept.
+// change stays a pen change. The file stores no pen widths either: lines wider than the
+// fat-line threshold are there as several strokes. HP-GL/2 draws such a line with the pen
+// width from which the plot's own fat-line pass makes exactly those strokes (and leaves the
+// strokes out); plain HP-GL, which has no pen widths, draws the strokes.
 //
 // Polylines of more than kMaxPolylinePoints points arrive as several records, each starting
 // at the last point of the one before; they are written as one stroke again.
@@ -29,80 +31,6 @@ constexpr std::size_t kPairsPerCommand = 8;
 // Strokes per line of a PE command (bytes below 33 inside PE are ignored).
 constexpr int kStrokesPerLine = 1;
 
-// The size key a plot gives a piece when its outline closes: twice the width plus height of
-// the outline's box. Empty outlines give -1.
-long long OutlineKey(const PlotFilePiece& piece)
-{
-    bool seen = false;
-    bool outline = false;
-    long long minX = 0, minY = 0, maxX = 0, maxY = 0;
-    for (const PlotPieceRecord& record : piece.records)
-    {
-        if (record.type != RecordType::Polyline)
-        {
-            continue;
-        }
-        if (outline && !record.continuesPrevious)
-        {
-            break; // the outline is the first line and its follow-on records
-        }
-        outline = true;
-        for (const PlotFilePoint& point : record.points)
-        {
-            minX = seen ? std::min<long long>(minX, point.x) : point.x;
-            maxX = seen ? std::max<long long>(maxX, point.x) : point.x;
-            minY = seen ? std::min<long long>(minY, point.y) : point.y;
-            maxY = seen ? std::max<long long>(maxY, point.y) : point.y;
-            seen = true;
-        }
-    }
-    return seen ? 2 * ((maxX - minX) + (maxY - minY)) : -1;
-}
-
-// The order in which the pieces are drawn. A plot keeps its pieces sorted by size (equal sizes
-// in the order they closed) and gives a line to the first piece, in that order, whose box
-// holds one of its points when the line is drawn. Drawn in file order, a line would meet the
-// smaller pieces that in the original closed only after it; so the pieces go out from the
-// largest size down, equal sizes in file order, each with its lines right after it: every line
-// then meets exactly the pieces it met before, and the pieces come back in file order. A file
-// whose pieces are not sorted by size keeps its order.
-std::vector<std::size_t> PieceOrder(const PlotFile& plot)
-{
-    const std::size_t count = plot.pieces.size();
-    std::vector<long long> keys(count);
-    bool sorted = true;
-    for (std::size_t i = 0; i < count; ++i)
-    {
-        keys[i] = OutlineKey(plot.pieces[i]);
-        sorted = sorted && (i == 0 || keys[i - 1] <= keys[i]);
-    }
-    std::vector<std::size_t> order;
-    order.reserve(count);
-    if (!sorted)
-    {
-        for (std::size_t i = 0; i < count; ++i)
-        {
-            order.push_back(i);
-        }
-        return order;
-    }
-    std::size_t end = count;
-    while (end > 0)
-    {
-        std::size_t begin = end - 1;
-        while (begin > 0 && keys[begin - 1] == keys[end - 1])
-        {
-            --begin;
-        }
-        for (std::size_t i = begin; i < end; ++i)
-        {
-            order.push_back(i);
-        }
-        end = begin;
-    }
-    return order;
-}
-
 class HpglWriter
 {
   public:
@@ -114,18 +42,23 @@ class HpglWriter
     bool Write()
     {
         WriteStart();
-        for (const std::size_t index : PieceOrder(plot_))
+        const detail::ExportPlan plan = detail::PlanExport(plot_, hpgl2_);
+        for (const detail::LineRun& run : plan.runs)
         {
-            WritePiece(plot_.pieces[index]);
+            for (std::uint32_t i = run.begin; i < run.end; ++i)
+            {
+                WriteLine(plan.pieceLines[run.piece][i]);
+            }
         }
         EndStroke();
         ClosePolylineEncoded();
-        for (const auto* section : {&plot_.looseAnnotations, &plot_.pieceAnnotations})
+        for (const PlotFileAnnotation& label : plot_.looseAnnotations)
         {
-            for (const PlotFileAnnotation& label : *section)
-            {
-                WriteLabel(label);
-            }
+            WriteLabel(label);
+        }
+        for (const std::size_t index : plan.labels)
+        {
+            WriteLabel(plot_.pieceAnnotations[index]);
         }
         Put("PU;SP0;PG;\n");
         return ok_ && std::fflush(out_) == 0 && !std::ferror(out_);
@@ -167,44 +100,36 @@ class HpglWriter
         }
     }
 
-    void WritePiece(const PlotFilePiece& piece)
+    // One stroke with the pen and line type it has in its piece: the n-th pen-mode record of
+    // a piece selects pen n (1 to 8, then round again), a piece without one the first pen.
+    void WriteLine(const detail::PlannedLine& line)
     {
-        int penIndex = -1;
-        for (const PlotPieceRecord& record : piece.records)
+        if (line.skip == 0)
         {
-            switch (record.type)
+            SelectPen(line.penIndex == 0 ? 1 : (line.penIndex - 1) % kPenCount + 1);
+            SelectLineType(line.lineType);
+            if (hpgl2_)
             {
-            case RecordType::PenMode:
-            case RecordType::PenModeOff:
-                ++penIndex;
-                SelectPen(penIndex % kPenCount + 1);
-                break;
-            case RecordType::LineType:
-                SelectLineType(record.lineTypeCode == 2 ? 2 : 0);
-                break;
-            case RecordType::Polyline:
-                if (pen_ == 0)
+                SelectWidth(line.width);
+            }
+            EndStroke();
+        }
+        std::uint32_t skip = line.skip;
+        const std::vector<PlotPieceRecord>& records = plot_.pieces[line.piece].records;
+        for (std::size_t r = line.firstRecord; r < line.firstRecord + line.recordCount; ++r)
+        {
+            const std::vector<PlotFilePoint>& points = records[r].points;
+            // A follow-on record repeats the last point of the one before.
+            for (std::size_t i = r == line.firstRecord ? 0 : 1; i < points.size(); ++i)
+            {
+                if (skip > 0)
                 {
-                    SelectPen(1); // a piece without a pen-mode record draws with the first pen
+                    --skip; // drawn already, as the end of the line before
+                    continue;
                 }
-                if (!record.continuesPrevious || !strokeOpen_)
-                {
-                    EndStroke();
-                }
-                for (std::size_t i = 0; i < record.points.size(); ++i)
-                {
-                    if (i == 0 && record.continuesPrevious && strokeOpen_)
-                    {
-                        continue; // the follow-on record repeats the last point
-                    }
-                    AddPoint(record.points[i]);
-                }
-                break;
-            default:
-                break;
+                AddPoint(points[i]);
             }
         }
-        EndStroke();
     }
 
     void SelectPen(int pen)
@@ -229,6 +154,36 @@ class HpglWriter
         ClosePolylineEncoded();
         lineType_ = lineType;
         Put(lineType == 0 ? "LT;\n" : "LT" + std::to_string(lineType) + ";\n");
+    }
+
+    // PW takes millimetres, 40 plotter units each, so three decimals hold any whole number of
+    // units; a plain PW goes back to the default width, which the fat-line pass leaves alone.
+    void SelectWidth(int width)
+    {
+        if (width == width_)
+        {
+            return;
+        }
+        EndStroke();
+        ClosePolylineEncoded();
+        width_ = width;
+        if (width == 0)
+        {
+            Put("PW;\n");
+            return;
+        }
+        const long long thousandths = 25LL * width;
+        Put("PW" + std::to_string(thousandths / 1000) + "." + Digits(thousandths % 1000, 3) +
+            ";\n");
+    }
+
+    static std::string Digits(long long value, int count)
+    {
+        std::string text = std::to_string(value);
+        return std::string(static_cast<std::size_t>(count) -
+                               std::min<std::size_t>(text.size(), static_cast<std::size_t>(count)),
+                           '0') +
+               text;
     }
 
     // -- strokes -------------------------------------------------------------------------
@@ -502,6 +457,7 @@ class HpglWriter
 
     int pen_ = 0;
     int lineType_ = 0; // IN leaves solid lines
+    int width_ = 0;    // and the default pen width
     bool strokeOpen_ = false;
     std::size_t strokePoints_ = 0;
     PlotFilePoint last_;

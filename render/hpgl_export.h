@@ -2,10 +2,10 @@
 
 // Writing a decoded plot file as a plotter program. One plot unit is one plotter unit
 // (0.025 mm), the coordinates are written as the file holds them, so a plot imported from
-// HP-GL goes back to the same places. Every piece is drawn in file order: a pen change per
-// pen-mode record (pens 1 to 8 in turn within a piece), a line type per line-type record
-// (solid or dashed), its outline and lines; then the labels, each with its height, direction
-// and origin.
+// HP-GL goes back to the same places. Every stroke is drawn with a pen change per pen-mode
+// record of its piece (pens 1 to 8 in turn within a piece) and a line type per line-type
+// record (solid or dashed), in an order that brings each line back into its piece when the
+// program is converted again; then the labels, each with its height, direction and origin.
 
 #include "genplot/plot_file_reader.h"
 

@@ -42,6 +42,10 @@ constexpr double kDash[] = {4.0, 2.5};
 constexpr double kBoxDash[] = {0.6, 0.9};
 constexpr double kCropMarkLength = 7.0;
 constexpr double kCropMarkGap = 2.0;
+// Points gathered into one stroke at most: enough that the drawing state recorded with each
+// stroke costs little per point, few enough that the path cairo copies when it records the
+// stroke stays small.
+constexpr std::size_t kPointsPerStroke = 4096;
 
 // The glyph run is stretched so that its ink spans the block the library measures: this
 // string's tallest ink stands in for the top of a line (ascenders, not accents).
@@ -160,28 +164,49 @@ class PageDrawer
                     !outlineSeen || (record.continuesPrevious && previousWasOutline);
                 outlineSeen = true;
                 previousWasOutline = outline;
-                SetColour(PenColour(pen, penOff));
-                DrawPolyline(record, outline ? kOutlineWidth : kLineWidth, dashed);
+                DrawPolyline(record, PenColour(pen, penOff), outline ? kOutlineWidth : kLineWidth,
+                             dashed);
                 break;
             }
             default:
                 break;
             }
         }
+        StrokePending();
         if (options_.boxes)
         {
             DrawBox(piece.box);
         }
     }
 
-    void DrawPolyline(const PlotPieceRecord& record, double width, bool dashed)
+    // Consecutive polylines drawn alike go into one path, stroked once: every stroke a
+    // vector surface records keeps its own copy of the drawing state, which would cost far
+    // more than the points of a short polyline. Opaque strokes of one colour look the same
+    // stroked together or one by one, and a dash pattern starts again with every subpath.
+    void DrawPolyline(const PlotPieceRecord& record, const Colour& colour, double width,
+                      bool dashed)
     {
         const std::vector<PlotFilePoint>& points = record.points;
         if (points.empty())
         {
             return;
         }
-        cairo_new_path(cr_);
+        const Colour& ink = options_.mono ? kBlack : colour;
+        if (pending_ && (pendingPoints_ >= kPointsPerStroke || width != pendingWidth_ ||
+                         dashed != pendingDashed_ || ink.r != pendingInk_.r ||
+                         ink.g != pendingInk_.g || ink.b != pendingInk_.b))
+        {
+            StrokePending();
+        }
+        if (!pending_)
+        {
+            pending_ = true;
+            pendingPoints_ = 0;
+            pendingWidth_ = width;
+            pendingDashed_ = dashed;
+            pendingInk_ = ink;
+            cairo_new_path(cr_);
+        }
         cairo_move_to(cr_, PageX(points[0].x), PageY(points[0].y));
         for (std::size_t i = 1; i < points.size(); ++i)
         {
@@ -192,8 +217,19 @@ class PageDrawer
             // A zero-length segment, so that the round cap shows the lone point as a dot.
             cairo_line_to(cr_, PageX(points[0].x), PageY(points[0].y));
         }
-        cairo_set_line_width(cr_, width);
-        cairo_set_dash(cr_, kDash, dashed ? 2 : 0, 0);
+        pendingPoints_ += points.size();
+    }
+
+    void StrokePending()
+    {
+        if (!pending_)
+        {
+            return;
+        }
+        pending_ = false;
+        cairo_set_source_rgb(cr_, pendingInk_.r, pendingInk_.g, pendingInk_.b);
+        cairo_set_line_width(cr_, pendingWidth_);
+        cairo_set_dash(cr_, kDash, pendingDashed_ ? 2 : 0, 0);
         cairo_stroke(cr_);
     }
 
@@ -328,6 +364,13 @@ class PageDrawer
     double offsetX_ = 0;
     double offsetY_ = 0;
     double tallInk_ = 0;
+
+    // The path being gathered for one stroke, and how it is to be drawn.
+    bool pending_ = false;
+    std::size_t pendingPoints_ = 0;
+    double pendingWidth_ = 0;
+    bool pendingDashed_ = false;
+    Colour pendingInk_{0, 0, 0};
 };
 
 } // namespace

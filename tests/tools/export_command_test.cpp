@@ -1,6 +1,8 @@
 // `genplot export` as a user runs it: standard output, the two dialects, and its failures.
 
+#include "support/file_contents.h"
 #include "tools/program_runner.h"
+#include "tools/scratch_folder.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,34 +20,17 @@ using genplot::test::LineCount;
 using genplot::test::ProgramResult;
 using genplot::test::RunGenplot;
 
-std::string Slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-class ExportCommandTest : public ::testing::Test
+class ExportCommandTest : public genplot::test::ScratchFolderTest
 {
   protected:
     void SetUp() override
     {
-        const char* base = std::getenv("GENPLOT_TEST_TMP");
-        std::string pattern = std::string(base ? base : "/tmp") + "/export-cmd-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
+        ScratchFolderTest::SetUp();
         plot_ = dir_ + "/sample.gpf";
         const ProgramResult convert =
             RunGenplot({"convert", std::string(GENPLOT_EXAMPLES_DIR) + "/sample.plt", "-o", plot_});
         ASSERT_EQ(convert.exitCode, 0) << convert.err;
     }
-    void TearDown() override
-    {
-        std::filesystem::remove_all(dir_);
-    }
-
-    std::string dir_;
     std::string plot_;
 };
 
@@ -58,7 +43,7 @@ TEST_F(ExportCommandTest, DashWritesToStandardOutputTheSameBytesAsAFile)
     ASSERT_EQ(toFile.exitCode, 0) << toFile.err;
     const ProgramResult toStdout = RunGenplot({"export", plot_, "-o", "-"});
     ASSERT_EQ(toStdout.exitCode, 0) << toStdout.err;
-    EXPECT_EQ(toStdout.out, Slurp(file));
+    EXPECT_EQ(toStdout.out, ReadFileText(file));
     EXPECT_EQ(toStdout.out.rfind("BP;IN;\nPS", 0), 0u);
     EXPECT_NE(toStdout.out.find("PE<="), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(dir_ + "/-"));
@@ -82,7 +67,7 @@ TEST_F(ExportCommandTest, FailuresAreOneLineWithTheirExitStatus)
     EXPECT_NE(missing.err.find("missing.gpf"), std::string::npos) << missing.err;
 
     const std::string damaged = dir_ + "/damaged.gpf";
-    std::string bytes = Slurp(plot_);
+    std::string bytes = ReadFileText(plot_);
     std::ofstream(damaged, std::ios::binary) << bytes.substr(0, bytes.size() - 10);
     const ProgramResult invalid = RunGenplot({"export", damaged, "-o", dir_ + "/out.plt"});
     EXPECT_EQ(invalid.exitCode, 1);

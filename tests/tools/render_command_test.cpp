@@ -5,9 +5,9 @@
 
 #include "support/byte_builder.h"
 #include "support/file_contents.h"
-#include "support/test_folder.h"
 #include "support/writer_fixtures.h"
 #include "tools/program_runner.h"
+#include "tools/scratch_folder.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -175,7 +175,7 @@ int Exit(int status)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-class RenderCommandTest : public ::testing::Test
+class RenderCommandTest : public genplot::test::ScratchFolderTest
 {
   protected:
     std::string Input(const Bytes& bytes)
@@ -236,8 +236,6 @@ class RenderCommandTest : public ::testing::Test
         EXPECT_EQ(ReadFileText(png).compare(0, 4, "\x89PNG"), 0);
     }
 
-    TestFolder folder_{"render"};
-    const std::string dir_ = folder_.path().string();
     std::string output_;
     std::string picture;
     std::string err;

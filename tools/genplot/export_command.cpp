@@ -75,8 +75,11 @@ void AddExportCommand(CLI::App& app)
     command->footer(
         "One plot unit is one plotter unit (0.025 mm); coordinates are kept as the file holds "
         "them. HP-GL/2 output starts with BP, IN and PS (the extents), draws with PE encoded "
-        "polylines, selects a pen per pen change of a piece (SP1 to SP8) and a line type per "
-        "line-type record (LT solid, LT2 dashed), and places labels with SI, DI and LO. "
+        "polylines, selects a pen per pen change of a piece (SP1 to SP8), a line type per "
+        "line-type record (LT solid, LT2 dashed) and, for a line the plot thickened, the pen "
+        "width (PW) from which converting makes the same strokes again, and places labels with "
+        "SI, DI and LO. Strokes and labels go out in an order that converts back into the same "
+        "plot file. "
         "--hpgl1 writes plain HP-GL for older plotters: PU/PD lists, labels placed at the left "
         "end of each baseline.\n"
         "Exit status: 0 written, 1 not a sound plot file, 2 cancelled file (see "
