@@ -1,6 +1,7 @@
 #include "platform/allocation_internal.h"
 #include "platform/allocation_pool_internal.h"
 #include "platform/exception.h"
+#include "platform/os_internal.h"
 
 #include <cstdlib>
 #include <mutex>
