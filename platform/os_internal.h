@@ -23,7 +23,8 @@ namespace genplot::detail
 /// start-up). Throws std::bad_alloc when the value cannot be copied.
 bool ReadEnvironment(const char* name, std::string& value);
 
-/// The user's home folder (an absolute path), or empty when there is none to be had.
+/// The user's home folder (an absolute path: $HOME or the password entry's on POSIX,
+/// %USERPROFILE% on Windows), or empty when there is none to be had.
 std::string HomeFolder();
 
 /// Bits that differ from process to process and from moment to moment (process id, clock).
@@ -78,12 +79,14 @@ struct FileIdentity
 {
     std::uint64_t volume = 0;
     std::uint64_t index = 0;
-
-    bool operator==(const FileIdentity& other) const
-    {
-        return volume == other.volume && index == other.index;
-    }
 };
+
+/// True when `a` and `b` are the identity of one file. A file the system gives no identity
+/// (all 0) is never the same as another.
+inline bool SameFile(const FileIdentity& a, const FileIdentity& b)
+{
+    return (a.volume != 0 || a.index != 0) && a.volume == b.volume && a.index == b.index;
+}
 
 /// What the rest of the layer needs to know about a file.
 struct FileFacts
@@ -91,7 +94,7 @@ struct FileFacts
     /// A regular file on a disk (not a folder, a device, a named pipe or a console).
     bool regular = false;
     std::uint64_t size = 0;
-    /// Invalid (all 0) for a device, which has none on Windows.
+    /// All 0 where the system gives none (a device on Windows).
     FileIdentity identity;
     /// POSIX permission bits (0 on Windows), for a replacement to keep.
     unsigned permissions = 0;

@@ -23,7 +23,7 @@ bool OpenInPlace(const char* native, const FileIdentity& source, OutputFile* out
     // The path may have been switched to the input since it was looked at.
     FileFacts opened;
     const bool usable = DescribeOpenFile(fd, &opened) && EndNonBlocking(fd);
-    if (!usable || opened.identity == source)
+    if (!usable || SameFile(opened.identity, source))
     {
         const int saved = usable ? EEXIST : errno;
         CloseDescriptor(fd);
@@ -58,7 +58,7 @@ bool OpenOutputFile(const char* hostPath, std::FILE* input, OutputFile* output)
     const int look = DescribeDestination(native, &existing);
     if (look == 0)
     {
-        if (existing.identity == source.identity)
+        if (SameFile(existing.identity, source.identity))
         {
             errno = EEXIST;
             return false;
@@ -146,7 +146,7 @@ bool SameOpenFile(int fd, std::FILE* file)
     FileFacts a;
     FileFacts b;
     return file != nullptr && DescribeOpenFile(fd, &a) &&
-           DescribeOpenFile(DescriptorOf(file), &b) && a.identity == b.identity;
+           DescribeOpenFile(DescriptorOf(file), &b) && SameFile(a.identity, b.identity);
 }
 
 } // namespace genplot::detail

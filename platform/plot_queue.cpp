@@ -46,20 +46,6 @@ bool WriteAll(int fd, const unsigned char* bytes, std::size_t size)
 namespace genplot::detail
 {
 
-void PutSubmission(const tag_ti_namelist_both& record, unsigned char* out)
-{
-    std::memset(out, 0, kQueueRecordSize);
-    std::memcpy(out + 0, record.fileName, sizeof record.fileName);
-    std::memcpy(out + 22, record.baseName, sizeof record.baseName);
-    std::memcpy(out + 43, record.reserved43, sizeof record.reserved43);
-    std::memcpy(out + 44, record.driveName, sizeof record.driveName);
-    std::memcpy(out + 46, record.reserved46, sizeof record.reserved46);
-    out[49] = record.mediaKind;
-    std::memcpy(out + 50, record.reserved50, sizeof record.reserved50);
-    out[64] = record.copies;
-    std::memcpy(out + 65, record.reserved65, sizeof record.reserved65);
-}
-
 bool PlotterQueueAccess::RefuseIfSameFile(CPlotterQueue& queue, std::FILE* file)
 {
     if (queue.fd_ < 0 || !SameOpenFile(queue.fd_, file))
@@ -78,6 +64,27 @@ std::uint32_t NextCandidate()
     return static_cast<std::uint32_t>(Mix(seed));
 }
 
+namespace
+{
+
+// Puts each field of `record` at its offset in the stored record (see the table in
+// plot_queue.h); `out` holds kQueueRecordSize bytes.
+void PutSubmission(const tag_ti_namelist_both& record, unsigned char* out)
+{
+    std::memset(out, 0, kQueueRecordSize);
+    std::memcpy(out + 0, record.fileName, sizeof record.fileName);
+    std::memcpy(out + 22, record.baseName, sizeof record.baseName);
+    std::memcpy(out + 43, record.reserved43, sizeof record.reserved43);
+    std::memcpy(out + 44, record.driveName, sizeof record.driveName);
+    std::memcpy(out + 46, record.reserved46, sizeof record.reserved46);
+    out[49] = record.mediaKind;
+    std::memcpy(out + 50, record.reserved50, sizeof record.reserved50);
+    out[64] = record.copies;
+    std::memcpy(out + 65, record.reserved65, sizeof record.reserved65);
+}
+
+// How the fopen mode `mode` ("r", "w", "a", each with or without "+" and "b") opens a file;
+// false, leaving `*openMode` alone, for a mode fopen would refuse.
 bool ParseOpenMode(const char* mode, OpenMode* openMode)
 {
     if (mode == nullptr || (mode[0] != 'r' && mode[0] != 'w' && mode[0] != 'a'))
@@ -93,6 +100,9 @@ bool ParseOpenMode(const char* mode, OpenMode* openMode)
     return true;
 }
 
+// 0 when the file open on `fd` can be a queue file: a regular file of whole records. Else
+// EINVAL (not a regular file), EILSEQ (a size that is not a whole number of records) or the
+// errno of the failed look.
 int CheckQueueShape(int fd)
 {
     FileFacts facts;
@@ -112,6 +122,9 @@ int CheckQueueShape(int fd)
     return facts.size % kQueueRecordSize == 0 ? 0 : EILSEQ;
 }
 
+// Opens the queue file `native` for appending, created when missing (with its folders) if
+// `create`: a descriptor, or -1 with errno set. A file that CheckQueueShape refuses is closed
+// again, with its errno.
 int OpenQueueFile(const char* native, bool create)
 {
     // On a first use the queue file's folder may not be there yet either.
@@ -139,6 +152,8 @@ int OpenQueueFile(const char* native, bool create)
     return fd;
 }
 
+// Appends the `size` bytes of one record to the queue file open on `fd`, under the queue's
+// exclusive lock; a failed write leaves the file as it was. 0, or a negative errno value.
 int AppendRecord(int fd, const unsigned char* bytes, std::size_t size)
 {
     const int locked = LockQueueFile(fd, true);
@@ -168,6 +183,7 @@ int AppendRecord(int fd, const unsigned char* bytes, std::size_t size)
     return result;
 }
 
+} // namespace
 } // namespace genplot::detail
 
 namespace
