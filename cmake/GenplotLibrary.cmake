@@ -14,13 +14,12 @@ foreach(dir IN LISTS GENPLOT_DIRS)
     list(APPEND genplot_public_headers ${dir_headers})
 endforeach()
 if(WIN32)
-    # The message texts are a string resource there, loaded by platform/win32/string_table.cpp
-    # in place of the compiled table.
+    # The message texts are a string resource there (platform/win32/string_table.rc); POSIX
+    # compiles them in (platform/posix/string_table.cpp).
     enable_language(RC)
     file(GLOB backend_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/platform/win32/*.cpp)
     file(GLOB backend_resources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/platform/win32/*.rc)
     list(APPEND backend_sources ${backend_resources})
-    list(REMOVE_ITEM genplot_sources ${CMAKE_CURRENT_SOURCE_DIR}/platform/string_table.cpp)
 else()
     file(GLOB backend_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/platform/posix/*.cpp)
 endif()

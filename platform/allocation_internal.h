@@ -36,8 +36,4 @@ std::size_t PoolPageCount() noexcept;
 /// that hands pages on between threads), as a thread ending or taking over pages would.
 void RunWithPoolLockHeld(void (*body)(void*), void* context);
 
-/// Runs `prepare` before a fork in the forking thread, `parent` and `child` after it in each
-/// process (the back end's fork handlers; nothing where processes do not fork).
-void InstallForkHandlers(void (*prepare)(), void (*parent)(), void (*child)());
-
 } // namespace genplot::detail

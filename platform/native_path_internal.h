@@ -6,9 +6,9 @@
 // Paths reach the library in the host's notation ("c:\userroot\devq\plotter\", "C:\plotque.que")
 // as well as natively. Every file the dispatch and queue code opens goes through here, so a
 // drive-letter path lands in the same folder whichever of them opens it. On Windows the host's
-// notation is the native one: NativePath copies every path unchanged, OpenOutputFile tells files
-// apart by volume serial number and file index, and MakeDirectories leaves drive and share
-// roots alone (platform/win32/native_path.cpp).
+// notation is the native one: NativePath copies every path unchanged, and MakeDirectories leaves
+// drive and share roots alone. Written once (platform/native_path.cpp, regular_file.cpp,
+// output_file.cpp) over the primitives of platform/os_internal.h.
 
 namespace genplot::detail
 {
@@ -59,10 +59,10 @@ int CommitOutputFile(OutputFile* output);
 void DiscardOutputFile(OutputFile* output);
 
 /// Writes `FOLDER.NAME.XXXXXXXX` for the destination `finalPath` (FOLDER up to and including
-/// its last character found in `separators`) into `path`: the hidden temporary name a replacing
-/// output is written under, with a fresh suffix each call. A long NAME is cut so the result
-/// stays a legal file name. False when it does not fit.
-bool TemporaryPathFor(const char* finalPath, const char* separators, char (&path)[kNativePathSize]);
+/// its last separator, or its root) into `path`: the hidden temporary name a replacing output
+/// is written under, with a fresh suffix each call. A long NAME is cut so the result stays a
+/// legal file name. False when it does not fit.
+bool TemporaryPathFor(const char* finalPath, char (&path)[kNativePathSize]);
 
 /// True when the descriptor `fd` and the stream `file` are open on the same file.
 bool SameOpenFile(int fd, std::FILE* file);
@@ -79,9 +79,5 @@ bool MakeDirectories(const char* nativeDir);
 /// (`outSize` bytes, NUL included) as it is. False, with `out` empty where it has room, when
 /// `hostPath` is null or does not fit.
 bool CopyPathUnchanged(const char* hostPath, char* out, std::size_t outSize);
-
-/// Copies `nativeDir` into `path` for MakeDirectories to cut at each separator, and sets
-/// `*length` to its length. False when `nativeDir` is null, empty or does not fit.
-bool CopyDirectoryPath(const char* nativeDir, char (&path)[kNativePathSize], std::size_t* length);
 
 } // namespace genplot::detail

@@ -1,5 +1,8 @@
 #include "platform/cstring.h"
 
+// CString::LoadString over a table compiled into the library (Windows reads the same texts
+// from the module's string resource, platform/win32/string_table.rc).
+
 #include <cstring>
 
 namespace
