@@ -174,8 +174,7 @@ void PrivateCups::Stop()
     if (pid_ > 0)
     {
         int status = 0;
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::seconds(kStopSeconds);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kStopSeconds);
         while (waitpid(pid_, &status, WNOHANG) == 0)
         {
             if (std::chrono::steady_clock::now() > deadline)

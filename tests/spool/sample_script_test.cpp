@@ -48,7 +48,9 @@ std::vector<std::string> LinesStartingWith(const std::vector<std::string>& lines
 
 bool Exists(const std::string& path)
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     return lstat(path.c_str(), &info) == 0;
 }
 
@@ -67,11 +69,14 @@ class SampleScriptTest : public ::testing::Test
     }
 
     /// Starts the sample with a TMPDIR and HOME of the test's, to see that it leaves both as
-    /// they were.
+    /// they were, and without the test's drive C:, so that a queue the sample did not put
+    /// elsewhere would land in that HOME.
     std::unique_ptr<ScriptProcess> Start(std::vector<std::pair<std::string, std::string>> env = {})
     {
         env.emplace_back("TMPDIR", sandbox_.Path("tmp"));
         env.emplace_back("HOME", sandbox_.Path("home"));
+        for (const char* name : {"GENPLOT_DRIVE_C", "XDG_DATA_HOME", "XDG_CONFIG_HOME"})
+            env.emplace_back(name, "");
         return std::make_unique<ScriptProcess>(
             std::vector<std::string>{kRunSample, GENPLOT_BINARY_DIR, sandbox_.Path("out")}, env,
             sandbox_.Path("stderr"));

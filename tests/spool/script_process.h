@@ -29,6 +29,12 @@ class ScriptProcess
         return pid_ > 0;
     }
 
+    /// The script's own process id (the group's too).
+    int Pid() const
+    {
+        return pid_;
+    }
+
     /// The next stdout line without its newline; false at the end or after `seconds`.
     bool ReadLine(std::string* line, double seconds);
 
