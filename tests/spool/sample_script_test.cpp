@@ -7,6 +7,7 @@
 #include "tests/spool/script_process.h"
 
 #include "support/dispatch_sandbox.h"
+#include "tools/program_runner.h"
 
 #include <csignal>
 #include <string>
@@ -198,6 +199,31 @@ TEST_F(SampleScriptTest, WithoutASchedulerTheSampleSaysWhyInOneLineAndStillSucce
     for (const char* name : {"sample.gpf", "sample.pdf", "sample.svg", "sample.hpgl"})
         EXPECT_TRUE(FileExists(Out(name))) << name;
     EXPECT_FALSE(FileExists(Out("arrived.hpgl")));
+    EXPECT_TRUE(ListDirectory(sandbox_.Path("tmp")).empty());
+}
+
+TEST_F(SampleScriptTest, AProgramWithoutTheSpoolerSkipsTheStepInOneLine)
+{
+    // The program as a build without libcups has it: every command but spool.
+    const std::string program = sandbox_.Path("genplot");
+    const std::string wrapper =
+        "#!/bin/sh\nif [ \"$1\" = spool ]; then\n    echo \"unknown command "
+        "spool\" >&2\n    exit 64\nfi\nexec \"" GENPLOT_EXE "\" \"$@\"\n";
+    WriteFileBytes(program, std::vector<std::uint8_t>(wrapper.begin(), wrapper.end()));
+    ASSERT_EQ(chmod(program.c_str(), 0755), 0);
+    RunGenplot(
+        {"convert", std::string(GENPLOT_EXAMPLES_DIR) + "/sample.plt", "-o", Out("sample.gpf")});
+    WriteFileBytes(Out("arrived.pdf"), {'o', 'l', 'd'});
+
+    ScriptProcess step(
+        {std::string(GENPLOT_EXAMPLES_DIR) + "/spool_sample.sh", program, sandbox_.Path("out")},
+        {{"TMPDIR", sandbox_.Path("tmp")}}, sandbox_.Path("stderr"));
+    EXPECT_EQ(step.Finish(60), 0) << Stderr();
+    EXPECT_EQ(step.Lines(),
+              std::vector<std::string>{"spool: skipped: this genplot is built without "
+                                       "the spooler (it needs libcups; Debian: "
+                                       "libcups2-dev)"});
+    EXPECT_FALSE(FileExists(Out("arrived.pdf")));
     EXPECT_TRUE(ListDirectory(sandbox_.Path("tmp")).empty());
 }
 
