@@ -3,11 +3,12 @@
 #include <string>
 #include <vector>
 
-// A CUPS scheduler of the test's own: cupsd from a private configuration in a temporary folder,
-// listening only on a domain socket there, with one raw destination "capture" whose device is
-// a small backend that writes each job's bytes into the folder `captureDirectory()`. CUPS_SERVER
-// points at it for the test (and the programs it runs); the scheduler is stopped, and the folder
-// removed, when the object goes.
+// A CUPS scheduler of the test's own, run by scripts/private_cupsd (which the sample uses too):
+// cupsd from a private configuration in a temporary folder, listening only on a domain socket
+// there, with one raw destination "capture" whose device is a small backend that writes each
+// job's bytes into a folder. CUPS_SERVER points at it for the test (and the programs it runs);
+// the scheduler is stopped, and the folder removed, when the object goes, and also when the
+// test process dies, since the script stops when its standard input (our pipe) ends.
 
 namespace genplot::test
 {
@@ -40,6 +41,12 @@ class PrivateCups
         return problem_;
     }
 
+    /// The scheduler's domain socket.
+    const std::string& Socket() const
+    {
+        return socket_;
+    }
+
     /// The destination's name.
     static const char* Printer()
     {
@@ -63,14 +70,16 @@ class PrivateCups
 
   private:
     bool Start();
-    bool RunClientTool(const std::vector<std::string>& args);
+    bool ReadStatusLines();
 
-    std::string root_;
     std::string socket_;
+    std::string captureDirectory_;
     std::string problem_;
     std::string previousServer_;
     bool hadPreviousServer_ = false;
     int pid_ = -1;
+    int toScript_ = -1;
+    int fromScript_ = -1;
 };
 
 /// Fails the test when the scheduler is not running and CI is "true"; skips it otherwise.
