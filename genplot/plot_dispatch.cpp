@@ -29,9 +29,6 @@ constexpr int kCreateQueueIfMissing = 1;
 constexpr unsigned char kGenericPlotMedia = 4;
 // driveName of a queue record: the drive that holds the queue directory, as text.
 constexpr char kQueueDriveName = 'c';
-// What the drive-letter answer starts as (the answer is not used): a character no drive letter
-// can be, so it never reads as a drive.
-constexpr char kNoDriveLetter = '!';
 
 // A path is handed on as a C string: a NUL inside the text would silently name another file.
 bool IsPathText(const CString& text)

@@ -27,6 +27,10 @@ inline constexpr char kPlotQueueDirectory[] = "c:\\userroot\\devq\\plotter\\";
 /// The queue file used when no other choice applies, in host notation.
 inline constexpr char kDefaultPlotQueueFile[] = "C:\\plotque.que";
 
+/// What the drive-letter answer of cc_get_driveinfo starts as (the answer is not used): a
+/// character no drive letter can be, so it never reads as a drive.
+inline constexpr char kNoDriveLetter = '!';
+
 /// Bytes moved per read and write of the copy.
 inline constexpr std::size_t kCopyBlockSize = 4096;
 /// Longest queue file path, in characters, that the queue client is given.

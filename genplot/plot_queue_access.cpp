@@ -57,7 +57,7 @@ const char* GetDefaultPlotQueueFile()
 
 void ChoosePlotQueueFile(const CString& destination, CString& queueFile)
 {
-    char driveLetter = '!';
+    char driveLetter = genplot::detail::kNoDriveLetter;
     unsigned char flag = 0;
     char volumeText[kDriveInfoTextSize] = {};
     char driveText[kDriveInfoTextSize] = {};

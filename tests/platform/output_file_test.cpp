@@ -1,9 +1,10 @@
 #include "platform/native_path_internal.h"
 #include "platform/regular_file_internal.h"
+#include "support/file_contents.h"
+#include "support/test_folder.h"
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -19,19 +20,11 @@ namespace
 namespace fs = std::filesystem;
 using namespace genplot::detail;
 
-// A fresh folder for each test, below $GENPLOT_TEST_TMP when set, removed afterwards.
 class OutputFileTest : public ::testing::Test
 {
   protected:
     void SetUp() override
     {
-        const char* base = std::getenv("GENPLOT_TEST_TMP");
-        const fs::path parent =
-            base != nullptr && base[0] != '\0' ? fs::path(base) : fs::temp_directory_path();
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        root_ = parent / (std::string("output-file-") + test->name());
-        fs::remove_all(root_);
-        fs::create_directories(root_);
         Write("in.gpf", "plot bytes");
         input_ = std::fopen(Path("in.gpf").c_str(), "rb");
         ASSERT_NE(input_, nullptr);
@@ -40,12 +33,10 @@ class OutputFileTest : public ::testing::Test
     {
         if (input_ != nullptr)
             std::fclose(input_);
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
     }
     std::string Path(const std::string& name) const
     {
-        return (root_ / name).string();
+        return folder_.Path(name);
     }
     void Write(const std::string& name, const std::string& text) const
     {
@@ -53,8 +44,7 @@ class OutputFileTest : public ::testing::Test
     }
     std::string Read(const std::string& name) const
     {
-        std::ifstream in(Path(name), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        return ReadFileText(Path(name));
     }
     std::size_t Entries() const
     {
@@ -62,7 +52,8 @@ class OutputFileTest : public ::testing::Test
             std::distance(fs::directory_iterator(root_), fs::directory_iterator()));
     }
 
-    fs::path root_;
+    TestFolder folder_{"output-file"};
+    const fs::path root_ = folder_.path();
     std::FILE* input_ = nullptr;
 };
 
