@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The drawing rows of a genplot_bench JSON run: for each output format, plot points per
 second and the peak heap per point, both for the drawing alone (beyond the decoded plot) and
-for the whole path from the plot file on disk to the output (also per byte of the file).
+for the whole path from the plot file on disk to the output (also per byte of the file); for
+the pictures also the whole path with the file decoded in full before drawing.
 
 Prints nothing when the run has no drawing rows (a build without cairo).
 """
@@ -49,7 +50,7 @@ def main():
         return 2
     runs = load(sys.argv[1])
     table = [("format", "points/s", "heap/point, drawing", "heap/point, file to output",
-              "heap/file byte, file to output")]
+              "heap/file byte, file to output", "heap/point, whole file loaded first")]
     size = None
     for label, name in ROWS:
         run = find(runs, name)
@@ -59,7 +60,9 @@ def main():
         table.append((label, rate(float(run.get("points_per_second", 0))),
                       f"{float(run.get('heap_bytes_per_point', 0)):.1f} B",
                       f"{float(run.get('path_heap_bytes_per_point', 0)):.1f} B",
-                      f"{float(run.get('path_heap_bytes_per_file_byte', 0)):.2f}"))
+                      f"{float(run.get('path_heap_bytes_per_file_byte', 0)):.2f}",
+                      f"{float(run['loaded_path_heap_bytes_per_point']):.1f} B"
+                      if "loaded_path_heap_bytes_per_point" in run else "-"))
     if len(table) == 1:
         return 0
     print()

@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 // The reader walks the file once, front to back, in the order of the layout table in
 // genplot/plot_file_format.h, which is the order the writer produces.
@@ -86,6 +87,13 @@ void PlotFileWalker::Run()
     if (bytes_.Failed())
     {
         file_.status = PlotFileStatus::Unreadable;
+        return;
+    }
+    if (stopped_)
+    {
+        file_.status = PlotFileStatus::Unreadable;
+        file_.problemOffset = pos_;
+        file_.problem = kPlotReadStopped;
         return;
     }
     if (complete)
@@ -488,6 +496,11 @@ PlotFile ReadPlotFile(const std::uint8_t* data, std::size_t size)
 
 PlotFile LoadPlotFile(const std::string& path)
 {
+    return LoadPlotFile(path, PlotPieceSink());
+}
+
+PlotFile LoadPlotFile(const std::string& path, const PlotPieceSink& sink)
+{
     PlotFile file;
     file.status = PlotFileStatus::Unreadable;
     const detail::RegularFile opened = detail::OpenRegularFile(path.c_str());
@@ -502,11 +515,19 @@ PlotFile LoadPlotFile(const std::string& path)
         file.problem = "cannot open " + path + ": " + std::strerror(opened.error);
         return file;
     }
+    // Closed however the walk ends: the sink may throw.
+    struct Closer
+    {
+        void operator()(std::FILE* stream) const
+        {
+            std::fclose(stream);
+        }
+    };
+    const std::unique_ptr<std::FILE, Closer> stream(opened.stream);
     // The file is read as far as the walk goes: a file that stops being a plot file is not
     // read any further.
     detail::reader::ByteWindow bytes(opened.stream, opened.size);
-    detail::reader::PlotFileWalker(bytes, file).Run();
-    std::fclose(opened.stream);
+    detail::reader::PlotFileWalker(bytes, file, sink ? &sink : nullptr).Run();
     if (bytes.Failed())
     {
         file.status = PlotFileStatus::Unreadable;

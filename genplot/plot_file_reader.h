@@ -14,6 +14,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -178,6 +179,28 @@ GENPLOT_API PlotFile ReadPlotFile(const std::uint8_t* data, std::size_t size);
 /// status Unreadable at once, without being read or waited for, as does a file that cannot be
 /// opened or read, or that shrinks while it is read.
 GENPLOT_API PlotFile LoadPlotFile(const std::string& path);
+
+/// Receives the pieces of a file as LoadPlotFile(path, sink) reads them; returns false to stop
+/// reading.
+using PlotPieceSink = std::function<bool(const PlotFilePiece&)>;
+
+/// The `problem` of a load that the piece sink stopped (the status is then Unreadable).
+inline constexpr const char* kPlotReadStopped =
+    "reading stopped: the piece sink asked for no more pieces";
+
+/// Reads the file at `path` as LoadPlotFile(path) does, handing each piece to `sink` as soon
+/// as its section has been read and checked, in file order, and letting go of the piece's
+/// records after the call, so that reading holds one piece's points at a time however large
+/// the plot. Whatever LoadPlotFile(path) would return comes back (status, problem, header,
+/// annotations, end, every piece's entry and section offset) except that every piece's
+/// `records` is empty. The sink sees exactly the pieces whose records LoadPlotFile(path)
+/// returns complete: every piece with a sound section, and for a cancelled file the piece the
+/// write stopped in, as far as it got; a section that proves damaged is not handed over. When
+/// the sink returns false, reading stops after that piece: the status is then Unreadable, the
+/// problem kPlotReadStopped and problemOffset the offset just after the piece's section,
+/// unless the piece was the last one of a cancelled file, whose result stands. A sink that
+/// throws ends reading; the exception passes to the caller.
+GENPLOT_API PlotFile LoadPlotFile(const std::string& path, const PlotPieceSink& sink);
 
 /// A short lower-case name for a record type ("header", "polyline", ...), or "unknown".
 GENPLOT_API const char* PlotRecordTypeName(std::uint16_t type);

@@ -107,8 +107,9 @@ class PlotFileWalker
 {
   public:
     /// Reads from `bytes`; `file` receives the result.
-    PlotFileWalker(ByteWindow& bytes, PlotFile& file)
-        : bytes_(bytes), size_(bytes.size()), file_(file)
+    /// With a `sink`, each piece is handed to it once read and its records let go.
+    PlotFileWalker(ByteWindow& bytes, PlotFile& file, const PlotPieceSink* sink = nullptr)
+        : bytes_(bytes), size_(bytes.size()), file_(file), sink_(sink)
     {
         file_.size = size_;
     }
@@ -139,6 +140,9 @@ class PlotFileWalker
                             const std::vector<PlotFileAnnotation>& section);
     bool ReadPieceSections();
     bool ReadPieceSection(std::size_t index);
+    // Hands a read piece to the sink, if any, and lets its records go; false when the sink
+    // asks to stop.
+    bool Deliver(std::size_t index);
     bool CheckSectionOrder(std::size_t index, const RecordHead& head, std::uint16_t previous,
                            std::size_t position);
     bool ReadPolyline(const RecordHead& head, PlotPieceRecord& record,
@@ -153,6 +157,8 @@ class PlotFileWalker
     std::uint64_t pos_ = 0;
     bool problemFound_ = false;
     bool firstWriteHeader_ = false;
+    const PlotPieceSink* sink_ = nullptr;
+    bool stopped_ = false;
 };
 
 } // namespace genplot::detail::reader

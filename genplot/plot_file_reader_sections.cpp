@@ -13,10 +13,38 @@ bool PlotFileWalker::ReadPieceSections()
     {
         if (!ReadPieceSection(i))
         {
+            // The piece a cancelled write stopped in holds whole lines: it is handed over as
+            // far as it got. A damaged section is not.
+            if (file_.status == PlotFileStatus::Cancelled)
+            {
+                Deliver(i);
+            }
+            else if (sink_ != nullptr)
+            {
+                std::vector<PlotPieceRecord>().swap(file_.pieces[i].records);
+            }
+            return false;
+        }
+        if (!Deliver(i))
+        {
+            stopped_ = true;
             return false;
         }
     }
     return true;
+}
+
+bool PlotFileWalker::Deliver(std::size_t index)
+{
+    if (sink_ == nullptr)
+    {
+        return true;
+    }
+    PlotFilePiece& piece = file_.pieces[index];
+    const bool more = (*sink_)(piece);
+    // Swapped out rather than cleared, so that the memory goes too.
+    std::vector<PlotPieceRecord>().swap(piece.records);
+    return more;
 }
 
 bool PlotFileWalker::ReadPieceSection(std::size_t index)

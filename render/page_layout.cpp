@@ -77,22 +77,40 @@ void PlotBounds::Add(const PlotFileBox& box)
     }
 }
 
+void PlotBounds::AddPoints(const PlotFilePiece& piece)
+{
+    for (const PlotPieceRecord& record : piece.records)
+    {
+        for (const PlotFilePoint& point : record.points)
+        {
+            Add(point.x, point.y);
+        }
+    }
+}
+
 PlotBounds MeasurePlot(const PlotFile& plot)
+{
+    PlotBounds points;
+    for (const PlotFilePiece& piece : plot.pieces)
+    {
+        points.AddPoints(piece);
+    }
+    return MeasurePlot(plot, points);
+}
+
+// Minimum and maximum do not depend on the order things are added in, so measuring the
+// points apart gives the very bounds measuring them with the rest does.
+PlotBounds MeasurePlot(const PlotFile& plot, const PlotBounds& points)
 {
     PlotBounds bounds;
     if (plot.hasHeader)
     {
         bounds.Add(plot.header.extents);
     }
-    for (const PlotFilePiece& piece : plot.pieces)
+    if (!points.empty)
     {
-        for (const PlotPieceRecord& record : piece.records)
-        {
-            for (const PlotFilePoint& point : record.points)
-            {
-                bounds.Add(point.x, point.y);
-            }
-        }
+        bounds.Add(points.minX, points.minY);
+        bounds.Add(points.maxX, points.maxY);
     }
     for (const auto* section : {&plot.looseAnnotations, &plot.pieceAnnotations})
     {
@@ -107,6 +125,13 @@ PlotBounds MeasurePlot(const PlotFile& plot)
 
 bool PlanPages(const PlotFile& plot, const render::RenderOptions& options, render::Format format,
                PagePlan* plan, std::string* error)
+{
+    return PlanPages(plot, MeasurePlot(plot), options, format, plan, error);
+}
+
+bool PlanPages(const PlotFile& plot, const PlotBounds& measured,
+               const render::RenderOptions& options, render::Format format, PagePlan* plan,
+               std::string* error)
 {
     const auto fail = [error](const std::string& reason) {
         if (error != nullptr)
@@ -127,7 +152,7 @@ bool PlanPages(const PlotFile& plot, const render::RenderOptions& options, rende
     {
         return fail("only a PDF holds several pages; tiles need PDF output");
     }
-    PlotBounds bounds = MeasurePlot(plot);
+    PlotBounds bounds = measured;
     if (bounds.empty)
     {
         bounds.Add(0, 0);

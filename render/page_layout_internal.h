@@ -27,10 +27,16 @@ struct PlotBounds
     void Add(double x, double y);
     /// Adds a box unless it is empty (the library's sentinel has its corners crossed).
     void Add(const PlotFileBox& box);
+    /// Adds every point of the piece's records.
+    void AddPoints(const PlotFilePiece& piece);
 };
 
 /// The header's extents, every point and every label's extent and anchor.
 PlotBounds MeasurePlot(const PlotFile& plot);
+
+/// As MeasurePlot for a plot whose pieces' points were measured apart (into `points`) as
+/// they were read; the pieces' records in `plot` are not looked at.
+PlotBounds MeasurePlot(const PlotFile& plot, const PlotBounds& points);
 
 /// The pages of a picture. Page coordinates are points, x right and y down; a plot point
 /// (x, y) lands at (offsetX + x * scale, offsetY - y * scale) on the first tile's page, and on
@@ -58,5 +64,10 @@ struct PagePlan
 /// Plans the pages for `plot`; false with a one-line reason when the options do not fit.
 bool PlanPages(const PlotFile& plot, const render::RenderOptions& options, render::Format format,
                PagePlan* plan, std::string* error);
+
+/// As above with the plot's bounds measured already (see MeasurePlot).
+bool PlanPages(const PlotFile& plot, const PlotBounds& measured,
+               const render::RenderOptions& options, render::Format format, PagePlan* plan,
+               std::string* error);
 
 } // namespace genplot::detail

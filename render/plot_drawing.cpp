@@ -63,7 +63,7 @@ class PageDrawer
         offsetY_ = plan.offsetY - row * plan.tileHeight;
     }
 
-    void Draw()
+    bool Draw(const PieceSource& pieces)
     {
         cairo_set_source_rgb(cr_, 1, 1, 1);
         cairo_paint(cr_);
@@ -75,13 +75,12 @@ class PageDrawer
         }
         cairo_set_line_cap(cr_, CAIRO_LINE_CAP_ROUND);
         cairo_set_line_join(cr_, CAIRO_LINE_JOIN_ROUND);
-        for (const PlotFilePiece& piece : plot_.pieces)
-        {
+        const bool allPieces = pieces([this](const PlotFilePiece& piece) {
             if (Visible(piece.box))
             {
                 DrawPiece(piece);
             }
-        }
+        });
         SetUpFont();
         for (const auto* section : {&plot_.looseAnnotations, &plot_.pieceAnnotations})
         {
@@ -95,6 +94,7 @@ class PageDrawer
         {
             DrawCropMarks();
         }
+        return allPieces;
     }
 
   private:
@@ -375,10 +375,22 @@ class PageDrawer
 
 } // namespace
 
+bool DrawPlotPage(cairo_t* cr, const PlotFile& plot, const render::RenderOptions& options,
+                  const PagePlan& plan, int column, int row, const PieceSource& pieces)
+{
+    return PageDrawer(cr, plot, options, plan, column, row).Draw(pieces);
+}
+
 void DrawPlotPage(cairo_t* cr, const PlotFile& plot, const render::RenderOptions& options,
                   const PagePlan& plan, int column, int row)
 {
-    PageDrawer(cr, plot, options, plan, column, row).Draw();
+    DrawPlotPage(cr, plot, options, plan, column, row, [&plot](const PieceDrawer& draw) {
+        for (const PlotFilePiece& piece : plot.pieces)
+        {
+            draw(piece);
+        }
+        return true;
+    });
 }
 
 } // namespace genplot::detail

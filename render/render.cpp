@@ -2,6 +2,7 @@
 
 #include "render/page_layout_internal.h"
 #include "render/plot_drawing_internal.h"
+#include "render/plot_survey_internal.h"
 
 #include <cairo-pdf.h>
 #include <cairo-svg.h>
@@ -122,22 +123,24 @@ Surface CreateSurface(Format format, const detail::PagePlan& plan, StreamSink* s
     }
 }
 
-} // namespace
-
-bool RenderPlot(const PlotFile& plot, const RenderOptions& options, Format format, std::FILE* out,
-                std::string* error)
+// Draws every page, each with the pieces `pieces` hands over; ReadFailed when it fails to
+// hand them all (having said why in `*error`).
+RenderOutcome DrawPicture(const PlotFile& plot, const detail::PlotBounds& measured,
+                          const detail::PieceSource& pieces, const RenderOptions& options,
+                          Format format, std::FILE* out, std::string* error)
 {
     detail::PagePlan plan;
-    if (!detail::PlanPages(plot, options, format, &plan, error))
+    if (!detail::PlanPages(plot, measured, options, format, &plan, error))
     {
-        return false;
+        return RenderOutcome::DrawFailed;
     }
     StreamSink sink;
     sink.out = out;
     Surface surface = CreateSurface(format, plan, &sink, plot);
     if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS)
     {
-        return Fail(error, WriteFailure(sink, cairo_surface_status(surface.get())));
+        Fail(error, WriteFailure(sink, cairo_surface_status(surface.get())));
+        return RenderOutcome::DrawFailed;
     }
     {
         Context cr(cairo_create(surface.get()));
@@ -146,14 +149,20 @@ bool RenderPlot(const PlotFile& plot, const RenderOptions& options, Format forma
         {
             for (int column = 0; column < plan.columns; ++column)
             {
-                detail::DrawPlotPage(cr.get(), plot, options, plan, column, row);
+                const bool allPieces =
+                    detail::DrawPlotPage(cr.get(), plot, options, plan, column, row, pieces);
                 if (format == Format::Pdf)
                 {
                     cairo_show_page(cr.get());
                 }
                 if (cairo_status(cr.get()) != CAIRO_STATUS_SUCCESS)
                 {
-                    return Fail(error, WriteFailure(sink, cairo_status(cr.get())));
+                    Fail(error, WriteFailure(sink, cairo_status(cr.get())));
+                    return RenderOutcome::DrawFailed;
+                }
+                if (!allPieces)
+                {
+                    return RenderOutcome::ReadFailed;
                 }
             }
         }
@@ -165,19 +174,69 @@ bool RenderPlot(const PlotFile& plot, const RenderOptions& options, Format forma
             cairo_surface_write_to_png_stream(surface.get(), WriteToStream, &sink);
         if (status != CAIRO_STATUS_SUCCESS)
         {
-            return Fail(error, WriteFailure(sink, status));
+            Fail(error, WriteFailure(sink, status));
+            return RenderOutcome::DrawFailed;
         }
     }
     cairo_surface_finish(surface.get());
     if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS || sink.error != 0)
     {
-        return Fail(error, WriteFailure(sink, cairo_surface_status(surface.get())));
+        Fail(error, WriteFailure(sink, cairo_surface_status(surface.get())));
+        return RenderOutcome::DrawFailed;
     }
     if (std::fflush(out) != 0 || std::ferror(out))
     {
-        return Fail(error, std::string("writing the picture failed: ") + std::strerror(errno));
+        Fail(error, std::string("writing the picture failed: ") + std::strerror(errno));
+        return RenderOutcome::DrawFailed;
     }
-    return true;
+    return RenderOutcome::Drawn;
+}
+
+} // namespace
+
+bool RenderPlot(const PlotFile& plot, const RenderOptions& options, Format format, std::FILE* out,
+                std::string* error)
+{
+    const detail::PieceSource pieces = [&plot](const detail::PieceDrawer& draw) {
+        for (const PlotFilePiece& piece : plot.pieces)
+        {
+            draw(piece);
+        }
+        return true;
+    };
+    return DrawPicture(plot, detail::MeasurePlot(plot), pieces, options, format, out, error) ==
+           RenderOutcome::Drawn;
+}
+
+RenderOutcome RenderPlotFile(const PlotSurvey& survey, const std::string& path,
+                             const RenderOptions& options, Format format, std::FILE* out,
+                             std::string* error)
+{
+    const detail::PlotBounds surveyed = detail::PointBounds(survey);
+    // Each page reads the file again and draws its pieces as they arrive; what the reading
+    // returns must be what the survey found, or the page plan no longer fits the file.
+    const detail::PieceSource pieces = [&](const detail::PieceDrawer& draw) {
+        detail::PlotBounds points;
+        const PlotFile again = LoadPlotFile(path, [&](const PlotFilePiece& piece) {
+            points.AddPoints(piece);
+            draw(piece);
+            return true;
+        });
+        if (again.status == PlotFileStatus::Unreadable &&
+            survey.file.status != PlotFileStatus::Unreadable)
+        {
+            return Fail(error, again.problem);
+        }
+        if (!detail::SameOutline(survey.file, again) || points.empty != surveyed.empty ||
+            points.minX != surveyed.minX || points.minY != surveyed.minY ||
+            points.maxX != surveyed.maxX || points.maxY != surveyed.maxY)
+        {
+            return Fail(error, "the file changed while it was drawn");
+        }
+        return true;
+    };
+    return DrawPicture(survey.file, detail::MeasurePlot(survey.file, surveyed), pieces, options,
+                       format, out, error);
 }
 
 bool RenderPlotToPath(const PlotFile& plot, const RenderOptions& options, Format format,

@@ -65,6 +65,42 @@ bool RenderPlot(const PlotFile& plot, const RenderOptions& options, Format forma
 bool RenderPlotToPath(const PlotFile& plot, const RenderOptions& options, Format format,
                       const std::string& path, std::string* error);
 
+/// A plot file read once for its layout without keeping its points: what LoadPlotFile returns
+/// with every piece's records empty, and the box the pieces' points occupy.
+struct PlotSurvey
+{
+    /// The file as read; check its status before drawing it.
+    PlotFile file;
+    /// True when the pieces hold at least one point; `points` is then their box.
+    bool hasPoints = false;
+    /// See hasPoints.
+    PlotFileBox points;
+};
+
+/// Reads the file at `path` piece by piece, holding one piece's points at a time.
+PlotSurvey SurveyPlotFile(const std::string& path);
+
+/// How RenderPlotFile ended.
+enum class RenderOutcome
+{
+    /// The picture was written.
+    Drawn,
+    /// The plot file could not be read again, or it is no longer the file surveyed.
+    ReadFailed,
+    /// The options do not fit the plot, or drawing or writing failed.
+    DrawFailed,
+};
+
+/// Writes the plot file at `path`, which `survey` describes, as RenderPlot writes it once
+/// loaded, reading the file again piece by piece (once a page) and drawing each piece as it
+/// arrives, so that the points of the plot are never all held at once. A file that is no
+/// longer the one surveyed (its status, header, piece table, labels or the box of its points
+/// differ) is not drawn: ReadFailed with a one-line reason; the picture written to `out` so
+/// far is then incomplete and must be thrown away.
+RenderOutcome RenderPlotFile(const PlotSurvey& survey, const std::string& path,
+                             const RenderOptions& options, Format format, std::FILE* out,
+                             std::string* error);
+
 /// Frees the font and glyph caches that drawing keeps for reuse (cairo's and the font
 /// configuration's), so that a leak checker at exit finds nothing held. Call it once, when the
 /// process has finished drawing and no other thread draws.

@@ -78,17 +78,20 @@ render::Format CheckCommandLine(RenderCommandOptions& options)
     return format;
 }
 
-PlotFile LoadChecked(const RenderCommandOptions& options)
+// The first reading measures the plot for the page layout without keeping its points; the
+// drawing reads it again.
+render::PlotSurvey SurveyChecked(const RenderCommandOptions& options)
 {
-    PlotFile plot = LoadPlotFile(options.input);
+    render::PlotSurvey survey = render::SurveyPlotFile(options.input);
+    const PlotFile& plot = survey.file;
     if (plot.status == PlotFileStatus::Valid)
-        return plot;
+        return survey;
     if (plot.status == PlotFileStatus::Cancelled && options.allowCancelled)
     {
         std::cerr << MessageLine(kCommand,
                                  PlotProblem(options.input, plot) + "; drawing what was written")
                   << '\n';
-        return plot;
+        return survey;
     }
     Fail(kCommand,
          PlotProblem(options.input, plot) +
@@ -112,13 +115,21 @@ void RunRender(RenderCommandOptions& options)
 {
     const ReleaseCachesAtEnd release;
     const render::Format format = CheckCommandLine(options);
-    const PlotFile plot = LoadChecked(options);
+    const render::PlotSurvey survey = SurveyChecked(options);
     std::string error;
     try
     {
         AtomicOutputFile out(options.output, {options.input});
-        if (!render::RenderPlot(plot, options.render, format, out.Stream(), &error))
+        switch (render::RenderPlotFile(survey, options.input, options.render, format, out.Stream(),
+                                       &error))
+        {
+        case render::RenderOutcome::Drawn:
+            break;
+        case render::RenderOutcome::ReadFailed:
+            FailAbout(options.input, error + "; no picture written", kExitUnreadablePlot);
+        case render::RenderOutcome::DrawFailed:
             FailAbout(options.input, error, kExitOutputFailed);
+        }
         out.Commit();
     }
     catch (const std::runtime_error& failure)
