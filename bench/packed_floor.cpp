@@ -104,6 +104,24 @@ template <class F> void ForEachLabel(const CObList& labels, F f)
     }
 }
 
+// A polyline record's 8-byte head for `n` points at `r`; returns where the points go.
+std::uint8_t* PolylineHeader(std::uint8_t* r, std::uint32_t n)
+{
+    U16(r, 0x0301);
+    U16(r + 2, 10 * n + 4);
+    U16(r + 4, 0x0100);
+    U16(r + 6, n);
+    return r + 8;
+}
+
+// One 10-byte point of a polyline record.
+void PolylinePoint(std::uint8_t* p, std::int32_t x, std::int32_t y)
+{
+    I32(p, x);
+    I32(p + 4, y);
+    U16(p + 8, 0);
+}
+
 class Encoder
 {
   public:
@@ -132,38 +150,22 @@ class Encoder
     }
     void Polyline(const CLineSeg& line)
     {
-        std::uint32_t n = static_cast<std::uint32_t>(line.GetPointCount());
         std::uint8_t* r = buffer_.data();
-        U16(r, 0x0301);
-        U16(r + 2, 10 * n + 4);
-        U16(r + 4, 0x0100);
-        U16(r + 6, n);
-        std::uint8_t* p = r + 8;
+        std::uint8_t* p = PolylineHeader(r, static_cast<std::uint32_t>(line.GetPointCount()));
         for (POSITION position = line.GetHeadPosition(); position != nullptr; p += 10)
         {
             const CCoord* point = line.GetNextPoint(position);
-            I32(p, point->x);
-            I32(p + 4, point->y);
-            U16(p + 8, 0);
+            PolylinePoint(p, point->x, point->y);
         }
         Put(r, static_cast<std::size_t>(p - r));
     }
     // The same record from `count` points at `xy` (x, y pairs).
     void Polyline(const std::int32_t* xy, std::size_t count)
     {
-        std::uint32_t n = static_cast<std::uint32_t>(count);
         std::uint8_t* r = buffer_.data();
-        U16(r, 0x0301);
-        U16(r + 2, 10 * n + 4);
-        U16(r + 4, 0x0100);
-        U16(r + 6, n);
-        std::uint8_t* p = r + 8;
+        std::uint8_t* p = PolylineHeader(r, static_cast<std::uint32_t>(count));
         for (std::size_t i = 0; i < count; ++i, p += 10)
-        {
-            I32(p, xy[2 * i]);
-            I32(p + 4, xy[2 * i + 1]);
-            U16(p + 8, 0);
-        }
+            PolylinePoint(p, xy[2 * i], xy[2 * i + 1]);
         Put(r, static_cast<std::size_t>(p - r));
     }
     std::uint8_t* Scratch()

@@ -90,18 +90,11 @@ const Workload& ScaledWorkload(std::int64_t pieces, std::int64_t points, bool pl
 std::uint64_t Feed(const Workload& work, CPlotInfo& plot, bool outlines)
 {
     std::uint64_t sent = 0;
-    const Point* points = work.points.data();
     for (const Stroke& stroke : work.strokes)
     {
         if ((stroke.kind == StrokeKind::Outline) != outlines)
             continue;
-        plot.currentPen = stroke.pen;
-        plot.currentLine.SetLineType(stroke.lineType);
-        plot.SetLineWidth(stroke.width);
-        const Point* end = points + stroke.first + stroke.count;
-        for (const Point* p = points + stroke.first; p != end; ++p)
-            plot.currentLine.AddPoint(p->x, p->y);
-        plot.CheckForClosure();
+        FeedStroke(work, stroke, plot);
         sent += stroke.count;
     }
     return sent;

@@ -324,19 +324,21 @@ void InitializePlot(const Workload& workload, CPlotInfo& plot)
     plot.closeTolerance = 0;
 }
 
+void FeedStroke(const Workload& workload, const Stroke& stroke, CPlotInfo& plot)
+{
+    plot.currentPen = stroke.pen;
+    plot.currentLine.SetLineType(stroke.lineType);
+    plot.SetLineWidth(stroke.width);
+    const Point* end = workload.points.data() + stroke.first + stroke.count;
+    for (const Point* p = workload.points.data() + stroke.first; p != end; ++p)
+        plot.currentLine.AddPoint(p->x, p->y);
+    plot.CheckForClosure();
+}
+
 std::uint64_t FeedStrokes(const Workload& workload, CPlotInfo& plot)
 {
-    const Point* points = workload.points.data();
     for (const Stroke& stroke : workload.strokes)
-    {
-        plot.currentPen = stroke.pen;
-        plot.currentLine.SetLineType(stroke.lineType);
-        plot.SetLineWidth(stroke.width);
-        const Point* end = points + stroke.first + stroke.count;
-        for (const Point* p = points + stroke.first; p != end; ++p)
-            plot.currentLine.AddPoint(p->x, p->y);
-        plot.CheckForClosure();
-    }
+        FeedStroke(workload, stroke, plot);
     return workload.points.size();
 }
 

@@ -110,6 +110,8 @@ void InitializePlot(const Workload& workload, CPlotInfo& plot);
 /// Pours every stroke into the plot: pen, line type and width set, `AddPoint` per point,
 /// `CheckForClosure` per stroke. Returns the number of points sent.
 std::uint64_t FeedStrokes(const Workload& workload, CPlotInfo& plot);
+/// Pours one stroke of the workload into the plot, as FeedStrokes does for each.
+void FeedStroke(const Workload& workload, const Stroke& stroke, CPlotInfo& plot);
 /// Allocates every label and appends it to `looseLabels`.
 void AppendLabels(const Workload& workload, CPlotInfo& plot);
 /// InitializePlot, FeedStrokes and AppendLabels: the plot as a host hands it to finalisation.
