@@ -263,9 +263,20 @@ TEST_F(PlotFileStreamTest, SinkStopsTheReading)
 
 TEST_F(PlotFileStreamTest, SinkThatThrowsLeavesNoFileOpen)
 {
+    const std::string path = WriteFile(folder_, "throw.gpf", ThreePieces().bytes);
+    const auto readAndThrow = [&path] {
+        EXPECT_THROW(
+            LoadPlotFile(path,
+                         [](const PlotFilePiece&) -> bool { throw std::runtime_error("no"); }),
+            std::runtime_error);
+    };
+#if defined(_WIN32)
+    // Windows refuses to remove a file that is still open.
+    readAndThrow();
+    EXPECT_TRUE(std::filesystem::remove(path));
+#else
     if (!std::filesystem::exists("/proc/self/fd"))
         GTEST_SKIP() << "no /proc/self/fd to count open files by";
-    const std::string path = WriteFile(folder_, "throw.gpf", ThreePieces().bytes);
     const auto openFiles = [] {
         std::size_t count = 0;
         for ([[maybe_unused]] const auto& entry :
@@ -274,10 +285,9 @@ TEST_F(PlotFileStreamTest, SinkThatThrowsLeavesNoFileOpen)
         return count;
     };
     const std::size_t before = openFiles();
-    EXPECT_THROW(
-        LoadPlotFile(path, [](const PlotFilePiece&) -> bool { throw std::runtime_error("no"); }),
-        std::runtime_error);
+    readAndThrow();
     EXPECT_EQ(openFiles(), before);
+#endif
 }
 
 TEST_F(PlotFileStreamTest, EmptySinkIsTheWholeLoad)
