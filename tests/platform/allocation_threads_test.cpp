@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -61,8 +62,9 @@ bool CheckAndDelete(CObList* line, std::int32_t seed)
 }
 
 // Waits for a child for at most `limit`; a child that does not end by then is killed.
-// True when it ended by itself with status 0.
-bool ChildEndsCleanly(pid_t child, std::chrono::seconds limit)
+// Empty when it ended by itself with status 0, else how it ended: a hang and a crash call for
+// different searches.
+std::string HowChildEnded(pid_t child, std::chrono::seconds limit)
 {
     auto deadline = std::chrono::steady_clock::now() + limit;
     int status = 0;
@@ -72,11 +74,15 @@ bool ChildEndsCleanly(pid_t child, std::chrono::seconds limit)
         {
             kill(child, SIGKILL);
             waitpid(child, &status, 0);
-            return false;
+            return "still running after " + std::to_string(limit.count()) + " s";
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (WIFSIGNALED(status))
+        return "killed by signal " + std::to_string(WTERMSIG(status));
+    if (WEXITSTATUS(status) != 0)
+        return "exit status " + std::to_string(WEXITSTATUS(status));
+    return "";
 }
 
 // In a child: allocation of a size the forking thread has not used, so it reaches the pages
@@ -165,7 +171,7 @@ TEST(AllocationThreadsTest, AForkedChildCanAllocateWhenAnotherThreadHeldThePoolL
     if (child == 0)
         AllocateInChildAndExit();
     moment.forked = true;
-    EXPECT_TRUE(ChildEndsCleanly(child, std::chrono::seconds(10)));
+    EXPECT_EQ(HowChildEnded(child, std::chrono::seconds(10)), "");
     holder.join();
 }
 
@@ -178,17 +184,19 @@ TEST(AllocationThreadsTest, ForkedChildrenCanAllocateWhileThreadsHandPagesOn)
 #endif
     LockChurn churn(3);
     constexpr int kForks = 30;
-    int stuck = 0;
+    std::string failures;
     for (int i = 0; i < kForks; ++i)
     {
         pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0)
             AllocateInChildAndExit();
-        if (!ChildEndsCleanly(child, std::chrono::seconds(10)))
-            ++stuck;
+        std::string ended = HowChildEnded(child, std::chrono::seconds(10));
+        if (!ended.empty())
+            failures += "child " + std::to_string(i) + " of " + std::to_string(kForks) + ": " +
+                        ended + "\n";
     }
-    EXPECT_EQ(stuck, 0) << "of " << kForks << " children";
+    EXPECT_EQ(failures, "");
 }
 
 // Lines handed from the threads that build them to the threads that free them.
@@ -298,7 +306,7 @@ TEST(AllocationThreadsTest, ObjectsBuiltAndFreedAcrossThreadsStayWhole)
         CObList* line = BuildLine(kPoints, 7);
         _exit(CheckAndDelete(line, 7) ? 0 : 1);
     }
-    EXPECT_TRUE(ChildEndsCleanly(child, std::chrono::seconds(60)));
+    EXPECT_EQ(HowChildEnded(child, std::chrono::seconds(60)), "");
 #endif
 
     for (std::thread& thread : threads)
