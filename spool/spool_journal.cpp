@@ -107,6 +107,8 @@ void SpoolJournal::Apply(const std::string& line)
     SubmissionState& state = states_[number];
     if (verb == "start")
     {
+        if (!state.token.empty())
+            state.earlierTokens.push_back(state.token);
         in >> state.token;
         state.stage = SubmissionStage::Starting;
         state.jobId = 0;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 // The spooler's journal: a text file beside the queue file, one line per step, appended and
 // flushed to disk before the spooler acts on it, so that after a crash at any moment the
@@ -10,6 +11,7 @@
 //
 //   genplot spool journal 1              first line
 //   start N TOKEN                        record N: a hand-over begins; TOKEN marks its jobs
+//                                        (a record tried again has one line per try)
 //   job N ID                             the destination made job ID for it, held
 //   accepted N ID                        job ID holds the whole plot and was released
 //   done N ID completed|canceled|aborted job ID ended so at the destination
@@ -45,6 +47,10 @@ struct SubmissionState
     SubmissionStage stage = SubmissionStage::Pending;
     /// The token of the latest hand-over (Starting and later).
     std::string token;
+    /// The tokens of the hand-overs begun before it. Each was given up before its job was
+    /// noted (or after that job was cancelled), so a job the destination made under one of
+    /// them was never sent its plot nor released: it is held, and is swept before another try.
+    std::vector<std::string> earlierTokens;
     /// The destination's job (JobHeld and later), 0 when none.
     int jobId = 0;
     /// Done: "completed", "canceled", "aborted" or "gone". Rejected: why.

@@ -135,6 +135,19 @@ Spooler::Step Spooler::Reject(const QueueRecord& record, const std::string& path
     return Step::Rejected;
 }
 
+// Cancels every job the destination made under `token`; false with `error` set when it could
+// not list or cancel them.
+bool Spooler::CancelJobsMarked(const std::string& token, std::string& error)
+{
+    std::vector<int> jobs;
+    if (!destination_.FindByToken(token, jobs, error))
+        return false;
+    for (int job : jobs)
+        if (!destination_.Cancel(job, error))
+            return false;
+    return true;
+}
+
 // Settles a submission whose hand-over was under way when the spooler stopped, with the
 // destination; `*settled` is true when it turned out handed over already.
 Spooler::Step Spooler::Settle(const QueueRecord& record, bool* settled)
@@ -143,6 +156,11 @@ Spooler::Step Spooler::Settle(const QueueRecord& record, bool* settled)
     const SubmissionState state = journal_.State(record.number);
     const std::string number = std::to_string(record.number);
     std::string error;
+    // A try given up because its job seemed not to be made may still have made one, late:
+    // held and empty, it would wait at the destination for ever.
+    for (const std::string& earlier : state.earlierTokens)
+        if (!CancelJobsMarked(earlier, problem_))
+            return Step::Retry;
     if (state.stage == SubmissionStage::JobHeld)
     {
         JobStatus status;
@@ -178,20 +196,8 @@ Spooler::Step Spooler::Settle(const QueueRecord& record, bool* settled)
     {
         // The job may have been made without its id reaching the journal; it is held, so it
         // has printed nothing and is cancelled.
-        std::vector<int> jobs;
-        if (!destination_.FindByToken(state.token, jobs, error))
-        {
-            problem_ = error;
+        if (!CancelJobsMarked(state.token, problem_))
             return Step::Retry;
-        }
-        for (int job : jobs)
-        {
-            if (!destination_.Cancel(job, error))
-            {
-                problem_ = error;
-                return Step::Retry;
-            }
-        }
     }
     return Step::HandedOver;
 }
@@ -299,8 +305,13 @@ bool Spooler::TrackJobs()
             open.emplace_back(number, state.jobId);
     for (const auto& [number, job] : open)
     {
-        JobStatus status;
+        // A job made late under a try given up earlier may show only after the try that
+        // succeeded; while the plot prints, it is looked for again (on failure, next pass).
         std::string error;
+        for (const std::string& earlier : journal_.State(number).earlierTokens)
+            if (!CancelJobsMarked(earlier, error))
+                break;
+        JobStatus status;
         if (!destination_.Query(job, status, error))
             return true; // asked again on the next pass
         // A job the destination no longer knows was purged from its history after it ended.

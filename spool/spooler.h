@@ -109,6 +109,7 @@ class Spooler
     Step Handle(const QueueRecord& record);
     Step Settle(const QueueRecord& record, bool* settled);
     Step HandOver(const QueueRecord& record);
+    bool CancelJobsMarked(const std::string& token, std::string& error);
     Step Reject(const QueueRecord& record, const std::string& path, const std::string& reason,
                 bool move);
     bool Write(const std::string& line);

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -41,9 +42,9 @@ TEST(SpoolJournalTest, StepsGiveEachSubmissionItsState)
     {
         SpoolJournal journal;
         ASSERT_TRUE(journal.Open(path, error)) << error;
-        for (const char* line : {"start 1 aa-1", "job 1 7", "accepted 1 7", "start 2 bb-2",
-                                 "rejected 3 damaged plot: bad record at byte 200", "start 4 cc-4",
-                                 "job 4 9", "accepted 4 9", "done 4 9 canceled"})
+        for (const char* line : {"start 1 aa-1", "job 1 7", "accepted 1 7", "start 2 bb-1",
+                                 "start 2 bb-2", "rejected 3 damaged plot: bad record at byte 200",
+                                 "start 4 cc-4", "job 4 9", "accepted 4 9", "done 4 9 canceled"})
             ASSERT_TRUE(journal.Append(line, error)) << error;
     }
     SpoolJournal journal;
@@ -52,6 +53,8 @@ TEST(SpoolJournalTest, StepsGiveEachSubmissionItsState)
     EXPECT_EQ(DescribeState(journal.State(1)), "printing as job 7");
     EXPECT_EQ(journal.State(2).stage, SubmissionStage::Starting);
     EXPECT_EQ(journal.State(2).token, "bb-2");
+    EXPECT_EQ(journal.State(2).earlierTokens, std::vector<std::string>{"bb-1"});
+    EXPECT_TRUE(journal.State(1).earlierTokens.empty());
     EXPECT_EQ(DescribeState(journal.State(3)), "rejected: damaged plot: bad record at byte 200");
     EXPECT_EQ(DescribeState(journal.State(4)), "done (job 9 canceled)");
     EXPECT_EQ(DescribeState(journal.State(5)), "pending");

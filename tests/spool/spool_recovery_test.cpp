@@ -108,6 +108,44 @@ TEST_F(SpoolRecoveryTest, HeldJobWithoutItsPlotIsCancelledAndMadeAnew)
     EXPECT_EQ(JobState(job), spool::kJobCanceled);
 }
 
+// A try is given up when the destination does not answer its create request, but the
+// destination may make that job later all the same: held, empty, waiting for ever. It is
+// cancelled whenever the record is looked at again, before or after the try that succeeds.
+TEST_F(SpoolRecoveryTest, JobMadeLateForATryGivenUpIsCancelledBeforeTheNextTry)
+{
+    Submit("retried");
+    Journal({"start 1 feed-1", "start 1 feed-2"});
+    const int late = destination_.CreateHeldJob("retried", "feed-1", 1, error_);
+    ASSERT_GT(late, 0) << error_;
+
+    EXPECT_EQ(Restart(), spool::PassOutcome::Drained);
+    const std::vector<CapturedJob> jobs = cups_.WaitForCaptured(1, 20);
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_NE(jobs[0].jobId, late);
+    EXPECT_EQ(jobs[0].bytes, ExpectedHpgl2());
+    EXPECT_EQ(JobState(late), spool::kJobCanceled);
+}
+
+TEST_F(SpoolRecoveryTest, JobMadeLateForATryGivenUpIsCancelledWhileThePlotPrints)
+{
+    Submit("retried");
+    const int printing = destination_.CreateHeldJob("retried", "feed-2", 1, error_);
+    ASSERT_GT(printing, 0) << error_;
+    ASSERT_TRUE(
+        destination_.SendDocument(printing, "application/vnd.cups-raw", ExpectedHpgl2(), error_));
+    ASSERT_TRUE(destination_.Release(printing, error_)) << error_;
+    const std::string id = std::to_string(printing);
+    Journal({"start 1 feed-1", "start 1 feed-2", "job 1 " + id, "accepted 1 " + id});
+    const int late = destination_.CreateHeldJob("retried", "feed-1", 1, error_);
+    ASSERT_GT(late, 0) << error_;
+
+    EXPECT_EQ(Restart(), spool::PassOutcome::Drained);
+    EXPECT_EQ(JobState(late), spool::kJobCanceled);
+    const std::vector<CapturedJob> jobs = cups_.WaitForCaptured(1, 20);
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0].jobId, printing);
+}
+
 TEST_F(SpoolRecoveryTest, ReleasedJobCountsAsHandedOverAndItsPlotIsRemoved)
 {
     Submit("released");
